@@ -1,0 +1,64 @@
+// The program's only contact with the world: the console and the command lines.
+#pragma once
+
+#include <cstddef>
+#include <iosfwd>
+
+namespace console {
+
+/// The number of bytes of a word that an answer keeps. A longer word is marked over-long
+/// and never matches a key.
+inline constexpr std::size_t kAnswerCapacity = 64;
+
+/// One word typed by the player, with the letters a to z upper-cased.
+struct Answer {
+  char text[kAnswerCapacity];  ///< the first `length` bytes of the word; not NUL-terminated
+  std::size_t length;          ///< bytes kept in `text`; 0 only when the input has ended
+  bool over_long;              ///< the word had more than kAnswerCapacity bytes
+};
+
+/// Sets up the standard streams for the dialogue: a standard stream that is closed at start
+/// is opened on the null device (so no file opened later can take its place), standard output
+/// and standard error are unbuffered, and standard input gets a buffer of its own. Call once,
+/// first thing in main.
+void start();
+
+/// Writes `message` to standard output unchanged; it is on the console when the call returns.
+void write(const char* message);
+
+/// Writes a line feed and flushes standard output.
+void end_line();
+
+/// Flushes standard output, then reads one word from `in`: skips space, tab, LF, VT, FF and CR,
+/// takes the bytes up to the next of these or the end of input, and leaves that whitespace and
+/// everything after it unread. The letters a to z are upper-cased; every other byte (NUL and
+/// non-ASCII included) stays as it is. Memory is bounded whatever the word's length: the first
+/// kAnswerCapacity bytes are kept, the rest is consumed. When the input ends (or fails) before
+/// a word begins, the answer is empty, and so is every later read from `in`.
+Answer read_answer(std::istream& in);
+
+/// read_answer() on standard input.
+Answer read_answer();
+
+/// True when `answer` is exactly `key`: same length, same bytes, and not over-long.
+bool matches(const Answer& answer, const char* key);
+
+/// True when the answer is the empty one that marks the end of input.
+bool input_ended(const Answer& answer);
+
+/// Runs the command line "cls".
+void clear_screen();
+
+/// Runs the command line "pause".
+void pause();
+
+/// Runs one fixed command line ("cls", "pause", "md NAME" or "copy SRC DST") and waits until it
+/// is done. Its reports appear on the console in place; its outcome is not returned. Defined
+/// per platform: on Windows the command interpreter runs it, elsewhere the program does.
+void run_command(const char* line);
+
+/// Opens on the null device each of standard input, output and error that is closed.
+/// Defined per platform; start() calls it.
+void open_closed_standard_streams();
+
+}  // namespace console
