@@ -1,0 +1,133 @@
+// Reading the player's answers: one word per read, upper-cased, bounded, and an end that stays.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "console/console.hpp"
+
+namespace {
+
+std::string text_of(const console::Answer& answer) {
+  return std::string(answer.text, answer.length);
+}
+
+/// Reads answers until the input has ended and returns their texts, over-long ones marked with a
+/// trailing "~".
+std::vector<std::string> read_all(std::istream& in) {
+  std::vector<std::string> words;
+  for (console::Answer a = console::read_answer(in); !console::input_ended(a);
+       a = console::read_answer(in)) {
+    words.push_back(a.over_long ? text_of(a) + "~" : text_of(a));
+  }
+  return words;
+}
+
+struct ReadCase {
+  std::string input;
+  std::vector<std::string> words;
+};
+
+TEST(ReadAnswer, TakesOneUpperCasedWordPerRead) {
+  const std::string long_word(64, 'k');
+  const ReadCase cases[] = {
+      {"", {}},
+      {" \t\n\v\f\r", {}},
+      {"1\n", {"1"}},
+      {"  y  \n", {"Y"}},
+      {"x", {"X"}},  // a last word with no line feed is still a word
+      {"2 y n y\n", {"2", "Y", "N", "Y"}},
+      {"\n\n\n3\r\nn\tx", {"3", "N", "X"}},
+      {"abcxyz ABC yes Y.", {"ABCXYZ", "ABC", "YES", "Y."}},
+      {"@[`{ \xc3\xa9t\xc3\xa9 \xff", {"@[`{", "\xc3\xa9T\xc3\xa9", "\xff"}},
+      {std::string("1\0 y", 4), {std::string("1\0", 2), "Y"}},
+      {long_word + " 1", {std::string(64, 'K'), "1"}},
+      {long_word + "zz 1", {std::string(64, 'K') + "~", "1"}},
+  };
+  for (const ReadCase& c : cases) {
+    std::istringstream in(c.input);
+    EXPECT_EQ(read_all(in), c.words) << "input: " << c.input;
+  }
+}
+
+TEST(ReadAnswer, LeavesTheRestOfTheLineUnread) {
+  std::istringstream in("4 y\nn\n");
+  console::read_answer(in);
+  std::string rest;
+  std::getline(in, rest, '\0');
+  EXPECT_EQ(rest, " y\nn\n");
+}
+
+/// Input that ends once and then has more, as a terminal does after Ctrl-D.
+class EndsThenGoesOn : public std::streambuf {
+ protected:
+  int_type underflow() override {
+    if (gptr() != nullptr && gptr() < egptr()) {
+      return traits_type::to_int_type(*gptr());
+    }
+    if (calls_++ == 0) {
+      return traits_type::eof();
+    }
+    setg(more_, more_, more_ + 2);
+    return traits_type::to_int_type(*gptr());
+  }
+
+ private:
+  int calls_ = 0;
+  char more_[2] = {'1', '\n'};
+};
+
+TEST(ReadAnswer, StaysEndedOnceInputHasEnded) {
+  EndsThenGoesOn source;
+  std::istream in(&source);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_TRUE(console::input_ended(console::read_answer(in)));
+  }
+  std::istringstream failed("1\n");
+  failed.setstate(std::ios_base::badbit);
+  EXPECT_TRUE(console::input_ended(console::read_answer(failed)));
+}
+
+/// A word of `size` bytes made on the fly, so no test holds it in memory.
+class EndlessWord : public std::streambuf {
+ public:
+  explicit EndlessWord(std::size_t size) : left_(size) {}
+
+ protected:
+  int_type underflow() override {
+    if (left_ == 0) {
+      return traits_type::eof();
+    }
+    const std::size_t n = std::min(left_, sizeof chunk_);
+    std::fill_n(chunk_, n, 'q');
+    left_ -= n;
+    setg(chunk_, chunk_, chunk_ + n);
+    return traits_type::to_int_type('q');
+  }
+
+ private:
+  std::size_t left_;
+  char chunk_[4096];
+};
+
+TEST(ReadAnswer, KeepsAHugeWordBoundedAndOverLong) {
+  EndlessWord source(64u << 20);
+  std::istream in(&source);
+  const console::Answer a = console::read_answer(in);
+  EXPECT_TRUE(a.over_long);
+  EXPECT_EQ(a.length, console::kAnswerCapacity);
+  EXPECT_FALSE(console::matches(a, "QQ"));
+  EXPECT_TRUE(console::input_ended(console::read_answer(in)));
+}
+
+TEST(Matches, OnlyTheWholeWordMatches) {
+  std::istringstream in(std::string("y Y yy 1. \0 x", 13));
+  const bool expected[] = {true, true, false, false, false, false};
+  for (bool matches_y : expected) {
+    const console::Answer a = console::read_answer(in);
+    EXPECT_EQ(console::matches(a, "Y"), matches_y) << text_of(a);
+  }
+}
+
+}  // namespace
