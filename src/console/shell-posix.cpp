@@ -449,10 +449,9 @@ const char* copy_data(int in, int out, bool& source_failed) {
 const char* finish_temporary(int fd, const struct stat& source, const struct stat& existing,
                              bool target_exists) {
   if (target_exists) {
-    // Only a privileged run can give a file away; elsewhere the owner is already the player.
-    if (fchown(fd, existing.st_uid, existing.st_gid) != 0 && errno != EPERM) {
-      return std::strerror(errno);
-    }
+    // Only a privileged run (a restore under sudo) can give the file back to its owner; where
+    // the system refuses, the owner is the one running the program, as for any new file.
+    static_cast<void>(fchown(fd, existing.st_uid, existing.st_gid));
   }
   if (fchmod(fd, source.st_mode & 0777) != 0) {
     return std::strerror(errno);
@@ -483,8 +482,16 @@ void copy_file(std::string_view source_written, std::string_view target_written)
     return;
   }
   struct stat source;
-  if (fstat(in, &source) != 0 || !S_ISREG(source.st_mode)) {
-    fail_source(S_ISDIR(source.st_mode) ? std::strerror(EISDIR) : "Not a regular file");
+  const char* source_problem = nullptr;
+  if (fstat(in, &source) != 0) {
+    source_problem = std::strerror(errno);
+  } else if (S_ISDIR(source.st_mode)) {
+    source_problem = std::strerror(EISDIR);
+  } else if (!S_ISREG(source.st_mode)) {
+    source_problem = "Not a regular file";
+  }
+  if (source_problem != nullptr) {
+    fail_source(source_problem);
     close(in);
     return;
   }

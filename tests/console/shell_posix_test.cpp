@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -232,6 +233,30 @@ TEST_F(ShellTest, ARestoreRunAsRootKeepsThePlayersOwnership) {
   ASSERT_EQ(stat("live.ini", &st), 0);
   EXPECT_EQ(st.st_uid, 12345u);
   EXPECT_EQ(st.st_gid, 23456u);
+}
+
+TEST(StandardStreams, ClosedOnesAreOpenedOnTheNullDevice) {
+  // In a child, so that the test's own streams stay as they are.
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(0);
+    close(1);
+    close(2);
+    console::open_closed_standard_streams();
+    int wrong = 0;
+    for (int fd = 0; fd <= 2; ++fd) {
+      char target[64] = {};
+      const std::string link = "/proc/self/fd/" + std::to_string(fd);
+      wrong += readlink(link.c_str(), target, sizeof target - 1) < 0 ||
+               std::string(target) != "/dev/null";
+    }
+    // Nothing opened later can take a standard stream's place.
+    wrong += open("/dev/zero", O_RDONLY) <= 2;
+    _exit(wrong);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 TEST(ParseCommandLine, RecognisesOnlyTheFourCommands) {
