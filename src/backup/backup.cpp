@@ -35,27 +35,41 @@ void finish(const char* message) {
   console::end_line();
 }
 
+/// A text of every settings file: one column of the table.
+using Text = const char* SettingsFile::*;
+
+/// Writes each file's message and runs its command line.
+void copy_all(Text message, Text command) {
+  for (const SettingsFile& file : kSettingsFiles) {
+    console::write(file.*message);
+    console::run_command(file.*command);
+  }
+}
+
+/// Asks each file's question; for a yes writes its message and runs its command line.
+void copy_each(Text question, Text message, Text command) {
+  for (const SettingsFile& file : kSettingsFiles) {
+    if (ask(file.*question, file.description)) {
+      console::write(file.*message);
+      console::run_command(file.*command);
+    }
+  }
+}
+
 }  // namespace
 
 void back_up_all() {
   console::clear_screen();
   make_backup_folder();
-  for (const SettingsFile& file : kSettingsFiles) {
-    console::write(file.whole_set_backup_message);
-    console::run_command(file.backup_command);
-  }
+  copy_all(&SettingsFile::whole_set_backup_message, &SettingsFile::backup_command);
   finish(kBackupComplete);
 }
 
 void back_up_each() {
   console::clear_screen();
   make_backup_folder();
-  for (const SettingsFile& file : kSettingsFiles) {
-    if (ask(file.backup_question, file.description)) {
-      console::write(file.backup_message);
-      console::run_command(file.backup_command);
-    }
-  }
+  copy_each(&SettingsFile::backup_question, &SettingsFile::backup_message,
+            &SettingsFile::backup_command);
   finish(kBackupComplete);
 }
 
@@ -64,21 +78,14 @@ void restore_all() {
   if (!ask(kRestoreAllQuestion, nullptr)) {
     return;
   }
-  for (const SettingsFile& file : kSettingsFiles) {
-    console::write(file.whole_set_restore_message);
-    console::run_command(file.restore_command);
-  }
+  copy_all(&SettingsFile::whole_set_restore_message, &SettingsFile::restore_command);
   finish(kRestoreAllComplete);
 }
 
 void restore_each() {
   console::clear_screen();
-  for (const SettingsFile& file : kSettingsFiles) {
-    if (ask(file.restore_question, file.description)) {
-      console::write(file.restore_message);
-      console::run_command(file.restore_command);
-    }
-  }
+  copy_each(&SettingsFile::restore_question, &SettingsFile::restore_message,
+            &SettingsFile::restore_command);
   finish(kRestoreEachComplete);
 }
 
