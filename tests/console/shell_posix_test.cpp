@@ -61,13 +61,15 @@ class ShellTest : public testing::Test {
     fs::remove_all(scratch_);
   }
 
-  /// Runs `line` with standard output and error caught in files.
+  /// Runs `line` with standard output and error caught in files beside the scratch folder.
   Output run(const char* line) {
+    const std::string out_path = scratch_.string() + ".out";
+    const std::string err_path = scratch_.string() + ".err";
     std::fflush(stdout);
     const int saved_out = dup(1);
     const int saved_err = dup(2);
-    const int out = open("../.out", O_RDWR | O_CREAT | O_TRUNC, 0600);
-    const int err = open("../.err", O_RDWR | O_CREAT | O_TRUNC, 0600);
+    const int out = open(out_path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
+    const int err = open(err_path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
     dup2(out, 1);
     dup2(err, 2);
     console::run_command(line);
@@ -77,9 +79,9 @@ class ShellTest : public testing::Test {
     close(err);
     close(saved_out);
     close(saved_err);
-    Output output{read_file("../.out"), read_file("../.err")};
-    fs::remove("../.out");
-    fs::remove("../.err");
+    Output output{read_file(out_path), read_file(err_path)};
+    fs::remove(out_path);
+    fs::remove(err_path);
     return output;
   }
 
