@@ -269,6 +269,16 @@ std::string name_of(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+/// Flushes `folder`'s entries to disk, so that a new or renamed entry in it survives a crash.
+/// Best effort: a file system that cannot sync a folder has nothing more to give.
+void sync_folder(const std::string& folder) {
+  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    fsync(fd);
+    close(fd);
+  }
+}
+
 /// `folder` and `name` joined; an empty folder stands for the current one.
 std::string join(const std::string& folder, const std::string& name) {
   if (folder.empty()) {
@@ -334,11 +344,7 @@ void make_folder(std::string_view written) {
   const std::string path = resolve_path(written);
   if (mkdir(path.c_str(), 0777) == 0) {
     // Make the new folder's entry durable before anything is copied into it.
-    const int parent = open(folder_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (parent >= 0) {
-      fsync(parent);
-      close(parent);
-    }
+    sync_folder(folder_of(path));
     return;
   }
   const int error = errno;
@@ -466,59 +472,30 @@ const char* finish_temporary(int fd, const struct stat& source, const struct sta
   return nullptr;
 }
 
-void copy_file(std::string_view source_written, std::string_view target_written) {
-  const auto fail_source = [&](const char* reason) {
-    report(stderr, "Cannot copy ", source_written, ": ", reason);
-  };
-  const auto fail_target = [&](const char* reason) {
-    report(stderr, "Cannot copy to ", target_written, ": ", reason);
-  };
-
-  const std::string source_path = resolve_path(source_written);
-  // Not blocking, so that a FIFO in the source's place cannot hang the program.
-  const int in = open(source_path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (in < 0) {
-    fail_source(std::strerror(errno));
-    return;
-  }
-  struct stat source;
-  const char* source_problem = nullptr;
+/// Why the open file `in` cannot be copied, or nullptr; fills `source`.
+const char* check_source(int in, struct stat& source) {
   if (fstat(in, &source) != 0) {
-    source_problem = std::strerror(errno);
-  } else if (S_ISDIR(source.st_mode)) {
-    source_problem = std::strerror(EISDIR);
-  } else if (!S_ISREG(source.st_mode)) {
-    source_problem = "Not a regular file";
+    return std::strerror(errno);
   }
-  if (source_problem != nullptr) {
-    fail_source(source_problem);
-    close(in);
-    return;
+  if (S_ISDIR(source.st_mode)) {
+    return std::strerror(EISDIR);
   }
+  if (!S_ISREG(source.st_mode)) {
+    return "Not a regular file";
+  }
+  return nullptr;
+}
 
-  std::string target;
-  struct stat existing {};
-  bool target_exists = false;
-  if (const char* reason =
-          final_target(resolve_path(target_written), target, existing, target_exists)) {
-    fail_target(reason);
-    close(in);
-    return;
-  }
-  if (target_exists && existing.st_dev == source.st_dev && existing.st_ino == source.st_ino) {
-    fail_target("It is the same file as the source");
-    close(in);
-    return;
-  }
-
-  const std::string folder = folder_of(target);
+/// Replaces `target` with the content of `in` through a temporary file beside it, which is
+/// renamed over the target only when complete and on disk, and removed on any failure.
+/// Returns nullptr, or the reason it failed; `source_failed` tells which side.
+const char* replace_file(int in, const struct stat& source, const std::string& target,
+                         const struct stat& existing, bool target_exists, bool& source_failed) {
   std::string hidden_name(1, '.');
   hidden_name.append(name_of(target)).append(".sk-backup-XXXXXX");
-  const std::string temporary = join(folder, hidden_name);
+  const std::string temporary = join(folder_of(target), hidden_name);
   if (temporary.size() >= sizeof g_temporary_path) {
-    fail_target(std::strerror(ENAMETOOLONG));
-    close(in);
-    return;
+    return std::strerror(ENAMETOOLONG);
   }
 
   SavedSignals signals;
@@ -530,7 +507,6 @@ void copy_file(std::string_view source_written, std::string_view target_written)
   unblock_signals(mask);
 
   const char* reason = nullptr;
-  bool source_failed = false;
   if (out < 0) {
     reason = std::strerror(errno);
   } else {
@@ -552,22 +528,46 @@ void copy_file(std::string_view source_written, std::string_view target_written)
     unblock_signals(mask);
   }
   restore_signals(signals);
+  return reason;
+}
+
+void copy_file(std::string_view source_written, std::string_view target_written) {
+  // Not blocking, so that a FIFO in the source's place cannot hang the program.
+  const int in =
+      open(resolve_path(source_written).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (in < 0) {
+    report(stderr, "Cannot copy ", source_written, ": ", std::strerror(errno));
+    return;
+  }
+  struct stat source;
+  std::string target;
+  struct stat existing {};
+  bool target_exists = false;
+  bool source_failed = true;
+  const char* reason = check_source(in, source);
+  if (reason == nullptr) {
+    source_failed = false;
+    reason = final_target(resolve_path(target_written), target, existing, target_exists);
+  }
+  if (reason == nullptr && target_exists && existing.st_dev == source.st_dev &&
+      existing.st_ino == source.st_ino) {
+    reason = "It is the same file as the source";
+  }
+  if (reason == nullptr) {
+    reason = replace_file(in, source, target, existing, target_exists, source_failed);
+  }
   close(in);
 
   if (reason != nullptr) {
     if (source_failed) {
-      fail_source(reason);
+      report(stderr, "Cannot copy ", source_written, ": ", reason);
     } else {
-      fail_target(reason);
+      report(stderr, "Cannot copy to ", target_written, ": ", reason);
     }
     return;
   }
   // The rename is durable once the folder is.
-  const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    fsync(dir);
-    close(dir);
-  }
+  sync_folder(folder_of(target));
   report(stdout, "1 file copied.");
 }
 
