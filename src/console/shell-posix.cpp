@@ -578,21 +578,25 @@ bool is_separator(char c) {
   return c == ' ' || c == '\t';
 }
 
+/// A control character (tab aside), DEL or a quote, wherever it stands, makes a line unknown.
+bool is_refused(char c) {
+  const unsigned char u = static_cast<unsigned char>(c);
+  return (u < 0x20 && c != '\t') || u == 0x7f || c == '"';
+}
+
 }  // namespace
 
 Command parse_command_line(std::string_view line) {
   constexpr Command kUnknown{CommandKind::unknown, {}, {}};
+  for (const char c : line) {
+    if (is_refused(c)) {
+      return kUnknown;
+    }
+  }
   std::string_view words[4];
   std::size_t count = 0;
   std::size_t i = 0;
   while (i < line.size()) {
-    const unsigned char c = static_cast<unsigned char>(line[i]);
-    if (c < 0x20 && c != '\t') {
-      return kUnknown;
-    }
-    if (c == 0x7f || c == '"') {
-      return kUnknown;
-    }
     if (is_separator(line[i])) {
       ++i;
       continue;

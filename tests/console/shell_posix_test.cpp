@@ -14,6 +14,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <string_view>
 
 #include "console/console.hpp"
 #include "console/shell-posix.hpp"
@@ -264,7 +265,7 @@ TEST(StandardStreams, ClosedOnesAreOpenedOnTheNullDevice) {
 TEST(ParseCommandLine, RecognisesOnlyTheFourCommands) {
   using console::CommandKind;
   struct Case {
-    const char* line;
+    std::string_view line;
     CommandKind kind;
     const char* first;
     const char* second;
@@ -278,6 +279,12 @@ TEST(ParseCommandLine, RecognisesOnlyTheFourCommands) {
       {"copy a b c", CommandKind::unknown, "", ""},
       {"md \"a b\"", CommandKind::unknown, "", ""},
       {"md a\nrm b", CommandKind::unknown, "", ""},
+      // Refused bytes inside a word, not only at its start.
+      {"md a\nb", CommandKind::unknown, "", ""},
+      {"copy a\x1b[2J b", CommandKind::unknown, "", ""},
+      {"md a\"b", CommandKind::unknown, "", ""},
+      {"md a\x7f", CommandKind::unknown, "", ""},
+      {std::string_view("md a\0b", 6), CommandKind::unknown, "", ""},
       {"  ", CommandKind::unknown, "", ""},
   };
   for (const Case& c : cases) {
