@@ -12,11 +12,14 @@
 // first contestant of a round moving on by one each round, so that no contestant always follows
 // the same one. Warm-up rounds (default 1) are not counted.
 //
-// Output, one line per contestant in the order given:  NAME MEDIAN MIN MAX  (seconds).
+// Output, one line per contestant in the order given:  NAME MEDIAN MIN MAX CPU  (seconds): the
+// median, least and greatest wall-clock time, and the median processor time (user and system)
+// of the program itself, which waiting for a busy processor or for the disk does not count.
 // Exits with 1 (after saying why) when a contestant fails or cannot be started.
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -37,6 +40,7 @@ struct Contestant {
   std::string name;
   std::vector<char*> argv;  ///< NULL-terminated
   std::vector<double> seconds;
+  std::vector<double> cpu_seconds;
 };
 
 double now() {
@@ -50,8 +54,13 @@ double now() {
   std::exit(1);
 }
 
-/// Runs `argv` with `input` (or the null device) as standard input; returns its wait status.
-int run(char* const* argv, const char* input, double* elapsed) {
+double seconds_of(const struct timeval& t) {
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6;
+}
+
+/// Runs `argv` with `input` (or the null device) as standard input; returns its wait status,
+/// and where asked the time it took and the processor time it used.
+int run(char* const* argv, const char* input, double* elapsed, double* cpu) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, input != nullptr ? input : "/dev/null",
@@ -66,10 +75,14 @@ int run(char* const* argv, const char* input, double* elapsed) {
     die("cannot start ", argv[0]);
   }
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
+  struct rusage usage {};
+  while (wait4(pid, &status, 0, &usage) < 0) {
   }
   if (elapsed != nullptr) {
     *elapsed = now() - start;
+  }
+  if (cpu != nullptr) {
+    *cpu = seconds_of(usage.ru_utime) + seconds_of(usage.ru_stime);
   }
   return status;
 }
@@ -81,7 +94,7 @@ void prepare(const char* command) {
   char sh[] = "/bin/sh";
   char dash_c[] = "-c";
   char* argv[] = {sh, dash_c, const_cast<char*>(command), nullptr};
-  if (run(argv, nullptr, nullptr) != 0) {
+  if (run(argv, nullptr, nullptr, nullptr) != 0) {
     die("preparation failed: ", command);
   }
 }
@@ -127,7 +140,7 @@ int main(int argc, char** argv) {
       if (i + 1 >= argc) {
         die("a contestant needs a name and a program", "");
       }
-      contestants.push_back({argv[i], {}, {}});
+      contestants.push_back({argv[i], {}, {}, {}});
       continue;
     }
     contestants.back().argv.push_back(argv[i]);
@@ -146,20 +159,22 @@ int main(int argc, char** argv) {
       Contestant& contestant = contestants[(static_cast<std::size_t>(round) + k) % count];
       prepare(preparation);
       double elapsed = 0;
-      const int status = run(contestant.argv.data(), input, &elapsed);
+      double cpu = 0;
+      const int status = run(contestant.argv.data(), input, &elapsed, &cpu);
       if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         die("failed: ", contestant.name.c_str());
       }
       if (round >= warm_ups) {
         contestant.seconds.push_back(elapsed);
+        contestant.cpu_seconds.push_back(cpu);
       }
     }
   }
   for (const Contestant& contestant : contestants) {
     const auto [low, high] =
         std::minmax_element(contestant.seconds.begin(), contestant.seconds.end());
-    std::printf("%s %.9f %.9f %.9f\n", contestant.name.c_str(), median(contestant.seconds), *low,
-                *high);
+    std::printf("%s %.9f %.9f %.9f %.9f\n", contestant.name.c_str(), median(contestant.seconds),
+                *low, *high, median(contestant.cpu_seconds));
   }
   return 0;
 }
