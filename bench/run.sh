@@ -12,7 +12,10 @@
 #    "1 3 y x" (back up all, restore all, confirm, exit), against a POSIX shell script doing the
 #    same file work (mkdir -p, three cp out, three cp back) and against a statically linked
 #    program that does nothing (the floor: the bare cost of starting a process); /bin/true, a
-#    dynamically linked do-nothing, is shown beside it. Runs interleaved, medians compared.
+#    dynamically linked do-nothing, is shown beside it. Beside them: the shell script syncing
+#    each copy and its folder as the program does, and the program linked with every fsync a
+#    no-op (sk-bench-no-fsync, for this measurement only). Then the program's start and exit
+#    alone. Runs interleaved, medians compared.
 # 2. Peak memory (maximum resident set, GNU time's %M) of that session, and of a session fed
 #    one word of WORD_MIB MiB with no blank, streamed from a pipe.
 # 3. Copy throughput: the program backing up one file of BIG_MIB MiB (System/SkAux.ini, answers
@@ -27,11 +30,18 @@ big_mib=${BIG_MIB:-1024}
 word_mib=${WORD_MIB:-1024}
 dir=${BENCH_DIR:-$PWD/build/bench-run}
 
+if [[ ! -x /usr/bin/time ]]; then
+  echo "bench/run.sh needs GNU time as /usr/bin/time (Debian: apt-get install time)" >&2
+  exit 1
+fi
+
 cmake --preset release >/dev/null
-cmake --build --preset release -j2 --target sk-backup sk-bench-timer sk-bench-nothing >/dev/null
+cmake --build --preset release -j2 \
+  --target sk-backup sk-bench-timer sk-bench-nothing sk-bench-no-fsync >/dev/null
 exe=$PWD/build/sk-backup
 timer=$PWD/build/bench/sk-bench-timer
 nothing=$PWD/build/bench/sk-bench-nothing
+no_fsync=$PWD/build/bench/sk-bench-no-fsync
 mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)
 
@@ -83,7 +93,7 @@ echo
 echo "1. Session \"1 3 y x\", settings files of 48, 24 and 16 KiB, median of $runs interleaved runs"
 "$timer" -n "$runs" -d "$game" -i "$dir/session.in" \
   program "$exe" :: shell /bin/sh "$dir/copy.sh" :: floor "$nothing" :: true /bin/true :: \
-  shell+sync /bin/sh "$dir/copy-sync.sh" >"$dir/session.txt"
+  shell+sync /bin/sh "$dir/copy-sync.sh" :: no-fsync "$no_fsync" >"$dir/session.txt"
 echo "   contestant   median     (least, greatest)      processor time (median)"
 awk '{ t[$1] = $2
     printf "   %-10s %7.3f ms  (%.3f, %.3f)  %7.3f ms\n", $1, $2 * 1e3, $3 * 1e3, $4 * 1e3, $5 * 1e3 }
@@ -92,7 +102,19 @@ awk '{ t[$1] = $2
     printf "   program / floor         %5.2f   (target at most 2)\n", t["program"] / t["floor"]
     printf "   program / /bin/true     %5.2f\n", t["program"] / t["true"]
     printf "   program / shell script with sync  %5.2f\n", t["program"] / t["shell+sync"]
+    printf "   program without fsync / floor  %5.2f\n", t["no-fsync"] / t["floor"]
+    printf "   share of the fsyncs in the program'"'"'s time  %3.0f %%\n",
+      100 * (t["program"] - t["no-fsync"]) / t["program"]
   }' "$dir/session.txt"
+
+printf 'x\n' >"$dir/exit.in"
+echo
+echo "   Start and exit alone (fed \"x\"), median of $runs interleaved runs"
+"$timer" -n "$runs" -d "$game" -i "$dir/exit.in" \
+  program "$exe" :: floor "$nothing" :: true /bin/true >"$dir/exit.txt"
+awk '{ t[$1] = $2
+    printf "   %-10s %7.3f ms  (%.3f, %.3f)  %7.3f ms\n", $1, $2 * 1e3, $3 * 1e3, $4 * 1e3, $5 * 1e3 }
+  END { printf "   program / floor         %5.2f\n", t["program"] / t["floor"] }' "$dir/exit.txt"
 
 # ---------------------------------------------------------------------------------------------
 # 2. Peak memory
