@@ -9,8 +9,8 @@
 # build/bench-run; it needs about twice BIG_MIB free, and the big files are removed at the end).
 #
 # 1. Session: the program in a game folder with settings files of 48, 24 and 16 KiB, fed
-#    "1 3 y x" (back up all, restore all, confirm, exit), against a POSIX shell script doing the
-#    same file work (mkdir -p, three cp out, three cp back) and against a statically linked
+#    "1 3 y x" (back up all, restore all, confirm, exit), against a POSIX shell script (/bin/sh)
+#    doing the same file work (mkdir -p, three cp out, three cp back) and against a statically linked
 #    program that does nothing (the floor: the bare cost of starting a process); /bin/true, a
 #    dynamically linked do-nothing, is shown beside it. Beside them: the shell script syncing
 #    each copy and its folder as the program does, and the program linked with every fsync a
