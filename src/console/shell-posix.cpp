@@ -428,9 +428,9 @@ bool write_all(int fd, const char* data, std::size_t size) {
 
 char g_copy_buffer[1 << 17];
 
-/// Copies the rest of `in` to `out`. Returns nullptr, or the reason it failed; `source_failed`
-/// tells which side.
-const char* copy_data(int in, int out, bool& source_failed) {
+/// Copies the rest of `in` to `out` through a buffer of this process. Returns nullptr, or the
+/// reason it failed; `source_failed` tells which side.
+const char* copy_by_reading(int in, int out, bool& source_failed) {
   for (;;) {
     const ssize_t got = read(in, g_copy_buffer, sizeof g_copy_buffer);
     if (got == 0) {
@@ -447,6 +447,27 @@ const char* copy_data(int in, int out, bool& source_failed) {
       source_failed = false;
       return std::strerror(errno);
     }
+  }
+}
+
+/// Copies the rest of `in` to `out`, letting the kernel move the data (copy_file_range: no
+/// copying through this process, and a shared extent or a server-side copy where the file
+/// system offers one). Whatever the kernel does not copy, the reading loop copies from where it
+/// stopped: where it declines (another file system, no support), fails, or ends early (a file
+/// whose size says nothing of its content). The loop, meeting a real fault again, reports it
+/// with the side it belongs to. Returns nullptr, or the reason it failed; `source_failed` tells
+/// which side.
+const char* copy_data(int in, int out, bool& source_failed) {
+  constexpr std::size_t kChunk = std::size_t{1} << 30;
+  for (;;) {
+    const ssize_t copied = copy_file_range(in, nullptr, out, nullptr, kChunk, 0);
+    if (copied > 0) {
+      continue;
+    }
+    if (copied < 0 && errno == EINTR) {
+      continue;
+    }
+    return copy_by_reading(in, out, source_failed);
   }
 }
 

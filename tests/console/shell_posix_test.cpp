@@ -111,6 +111,14 @@ TEST_F(ShellTest, CopyReplacesTheTargetKeepingModeAndTime) {
   EXPECT_EQ(tree(), (std::set<std::string>{"System", "System/a.ini", "Backups", "Backups/a.ini"}));
 }
 
+TEST_F(ShellTest, CopyTakesAllOfAFileWhoseSizeSaysNothing) {
+  // A /proc file has the size 0 and yet content: the kernel's copy stops at once, reading goes on.
+  const std::string expected = read_file("/proc/version");
+  ASSERT_FALSE(expected.empty());
+  EXPECT_EQ(run("copy \\proc\\version v.ini").out, "1 file copied.\n");
+  EXPECT_EQ(read_file("v.ini"), expected);
+}
+
 TEST_F(ShellTest, FailedCopyLeavesTheTargetAsItWas) {
   fs::create_directories("S/folder.ini");
   fs::create_directories("D/folder.ini");
