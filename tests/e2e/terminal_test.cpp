@@ -184,11 +184,19 @@ struct PtySession {
   }
 };
 
+/// How a step answers what the terminal shows.
+enum class Answer {
+  kLine,       // typed as on a line
+  kKey,        // a pause: it takes single keys without echo by the time its prompt shows,
+               // and waits there with nothing more showing
+  kKeyAtOnce,  // a pause, answered the moment its prompt shows
+};
+
 /// One exchange: what the terminal shows next, then the keys typed in answer to it.
 struct Step {
   std::string shows;
-  std::string type;    // sent as one write, as a terminal sends one key's bytes
-  bool waits = false;  // the program must be waiting there, with nothing more showing
+  std::string type;  // sent as one write, as a terminal sends one key's bytes
+  Answer answer = Answer::kLine;
 };
 
 struct Case {
@@ -206,37 +214,48 @@ const std::string kMenuAfterKey = kKeyTaken + kCls + kMenu;
 
 const Case kCases[] = {
     {"ClsAndAPauseThatTakesOneKeyWithoutEnterOrEcho",
-     {{kFirstPause, "q", true},
+     {{kFirstPause, "q", Answer::kKey},
       {kMenuAfterKey, "x\n"},
-      {"x\r\n" + kPrompt, "k", true},
+      {"x\r\n" + kPrompt, "k", Answer::kKey},
       {kKeyTaken, ""}},
      0},
     {"WordsTypedAheadSurviveEachPause",
-     {{kFirstPause, " ", true},
+     {{kFirstPause, " ", Answer::kKey},
       {kMenuAfterKey, "3 n x\n"},
-      {"3 n x\r\n" + kCls + kRestoreAllAsk + kPrompt, "a", true},
-      {kMenuAfterKey + kPrompt, "b", true},
+      {"3 n x\r\n" + kCls + kRestoreAllAsk + kPrompt, "a", Answer::kKey},
+      {kMenuAfterKey + kPrompt, "b", Answer::kKey},
       {kKeyTaken, ""}},
      0},
-    {"CtrlCAtAPauseEndsTheProgram", {{kFirstPause, "\x03", true}, {kKeyTaken, ""}}, SIGINT},
+    {"CtrlCAtAPauseEndsTheProgram", {{kFirstPause, "\x03", Answer::kKey}, {kKeyTaken, ""}}, SIGINT},
     {"CtrlCAtALaterPauseEndsTheProgram",
-     {{kFirstPause, "q", true},
+     {{kFirstPause, "q", Answer::kKey},
       {kMenuAfterKey, "3\n"},
       {"3\r\n" + kCls + kRestoreAllAsk, "n\n"},
-      {"n\r\n" + kPrompt, "\x03", true},
+      {"n\r\n" + kPrompt, "\x03", Answer::kKey},
       {kKeyTaken, ""}},
      SIGINT},
     {"EndOfInputAtTheMenuEndsTheRun",
-     {{kFirstPause, "q", true}, {kMenuAfterKey, "\x04"}, {kPrompt, "q", true}, {kKeyTaken, ""}},
+     {{kFirstPause, "q", Answer::kKey},
+      {kMenuAfterKey, "\x04"},
+      {kPrompt, "q", Answer::kKey},
+      {kKeyTaken, ""}},
      0},
+    {"KeysTypedTheMomentEachPromptShows",
+     {{kFirstPause, "q", Answer::kKeyAtOnce},
+      {kMenuAfterKey, "3 n\n"},
+      {"3 n\r\n" + kCls + kRestoreAllAsk + kPrompt, "\x1b[B", Answer::kKeyAtOnce},
+      {kMenuAfterKey, "x\n"},
+      {"x\r\n" + kPrompt, "\x03", Answer::kKeyAtOnce},
+      {kKeyTaken, ""}},
+     SIGINT},
     // A key's bytes left behind would join the next word and make it an invalid choice.
     {"AnArrowKeyAndAUtf8LetterEndAPauseWhole",
-     {{kFirstPause, "\xc3\xa9", true},
+     {{kFirstPause, "\xc3\xa9", Answer::kKey},
       {kMenuAfterKey, "3\n"},
       {"3\r\n" + kCls + kRestoreAllAsk, "n\n"},
-      {"n\r\n" + kPrompt, "\x1b[A", true},
+      {"n\r\n" + kPrompt, "\x1b[A", Answer::kKey},
       {kMenuAfterKey, "x\n"},
-      {"x\r\n" + kPrompt, "q", true},
+      {"x\r\n" + kPrompt, "q", Answer::kKey},
       {kKeyTaken, ""}},
      0},
 };
@@ -261,7 +280,12 @@ TEST_P(AtATerminal, Dialogue) {
   ASSERT_TRUE(session.Start(game_));
   for (const Step& step : c.steps) {
     ASSERT_TRUE(session.Shows(step.shows));
-    if (step.waits) {
+    if (step.answer != Answer::kLine) {
+      termios modes{};
+      ASSERT_EQ(tcgetattr(session.slave, &modes), 0);
+      EXPECT_EQ(modes.c_lflag & (ICANON | ECHO), 0u) << "a key typed now would be echoed";
+    }
+    if (step.answer == Answer::kKey) {
       ASSERT_TRUE(session.StaysQuiet());
     }
     if (!step.type.empty()) {
