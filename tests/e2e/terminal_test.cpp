@@ -3,12 +3,16 @@
 // order. Every expected text below is written out here on its own.
 
 #include <poll.h>
-#include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
+#if __has_include(<pty.h>)
+#include <pty.h>
 #include <utmp.h>
+#else
+#include <util.h>  // openpty and login_tty on the BSDs and macOS
+#endif
 
 #include <chrono>
 #include <cstdio>
@@ -217,6 +221,11 @@ const Case kCases[] = {
      {{kFirstPause, "q", Answer::kKey},
       {kMenuAfterKey, "x\n"},
       {"x\r\n" + kPrompt, "k", Answer::kKey},
+      {kKeyTaken, ""}},
+     0},
+    {"APauseTakesOneKeyOfSeveralTypedAtOnce",
+     {{kFirstPause, "qx\n", Answer::kKey},
+      {kMenuAfterKey + kPrompt, "k", Answer::kKey},
       {kKeyTaken, ""}},
      0},
     {"WordsTypedAheadSurviveEachPause",
