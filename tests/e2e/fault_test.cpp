@@ -373,9 +373,8 @@ TEST_F(Faults, AKilledRestoreLeavesTheWholeOldOrTheWholeNewFile) {
   }
 
   std::mt19937 random(seed);
-  // Moments over the whole run and a little beyond, so that some kills come too late.
   std::uniform_int_distribution<long long> moment(
-      0, std::chrono::duration_cast<std::chrono::microseconds>(whole_run).count() * 5 / 4);
+      0, std::chrono::duration_cast<std::chrono::microseconds>(whole_run).count());
   const std::regex temporary_name(
       R"(\.(SkAux|SkulvaneUser|SkLoadouts)\.ini\.sk-backup-[A-Za-z0-9]{6})");
   int old_count = 0;
