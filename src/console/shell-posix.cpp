@@ -196,12 +196,16 @@ int take_one_key(int fd) {
   return first;
 }
 
-void wait_for_key() {
+void show_pause_prompt() {
   std::fputs("Press any key to continue...", stdout);
   std::fflush(stdout);
+}
+
+void wait_for_key() {
   struct termios saved;
   if (isatty(STDIN_FILENO) == 0 || tcgetattr(STDIN_FILENO, &saved) != 0) {
     // No terminal, no key to wait for: the input is left for the program's reads.
+    show_pause_prompt();
     end_line();
     return;
   }
@@ -217,6 +221,8 @@ void wait_for_key() {
   catch_ending_signals(signals);
   g_terminal_raw = 1;
   tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+  // Only now: a key pressed the moment the prompt shows is taken as a key, not echoed.
+  show_pause_prompt();
   const int key = take_one_key(STDIN_FILENO);
   tcsetattr(STDIN_FILENO, TCSANOW, &saved);
   g_terminal_raw = 0;

@@ -1,0 +1,429 @@
+// The built program run as a player would, with piped input, while its copies fail: every
+// failed copy must leave the folders exactly as they were, and a kill at any moment of a
+// restore must leave the live file whole. Every expected text is written out here on its own.
+
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <random>
+#include <regex>
+#include <set>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+const char* const kNames[] = {"SkAux.ini", "SkulvaneUser.ini", "SkLoadouts.ini"};
+const std::string kLastCycle = "X)  Exit.\n\nPress any key to continue...\n";
+
+/// `size` bytes made of 8-byte blocks "<tag><7 hex digits of the block's number>", so that a
+/// mix of two such files, a shifted copy or a cut one equals neither.
+std::string Pattern(char tag, std::size_t size) {
+  std::string text(size, tag);
+  for (std::size_t block = 0; block * 8 < size; ++block) {
+    for (std::size_t i = 1; i < 8 && block * 8 + i < size; ++i) {
+      text[block * 8 + i] = "0123456789abcdef"[(block >> (4 * (7 - i))) & 0xf];
+    }
+  }
+  return text;
+}
+
+void WriteFile(const fs::path& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::string text;
+  char buffer[1 << 16];
+  while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+    text.append(buffer, static_cast<std::size_t>(in.gcount()));
+  }
+  return text;
+}
+
+/// Every entry under `root` with its kind, mode, owner, and for files the inode, time and
+/// content, so that any replaced, touched or extra entry shows.
+std::map<std::string, std::string> Snapshot(const fs::path& root) {
+  std::map<std::string, std::string> entries;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    struct stat st;
+    lstat(entry.path().c_str(), &st);
+    std::string& line = entries[entry.path().lexically_relative(root).string()];
+    line = (S_ISDIR(st.st_mode)   ? "folder "
+            : S_ISREG(st.st_mode) ? "file "
+                                  : "other ") +
+           std::to_string(st.st_mode & 07777) + " owner " + std::to_string(st.st_uid);
+    if (S_ISREG(st.st_mode)) {
+      line += " inode " + std::to_string(st.st_ino) + " time " + std::to_string(st.st_mtim.tv_sec) +
+              "." + std::to_string(st.st_mtim.tv_nsec) + " content " +
+              std::to_string(std::hash<std::string>{}(ReadFile(entry.path())));
+    }
+  }
+  return entries;
+}
+
+struct User {
+  uid_t uid;
+  gid_t gid;
+};
+
+/// How the program is started.
+struct Launch {
+  std::string program = SK_BACKUP_EXE;
+  fs::path folder;
+  std::string input;
+  fs::path out = "/dev/null";
+  fs::path err = "/dev/null";
+  rlim_t file_size_limit = RLIM_INFINITY;
+  const User* user = nullptr;  // run as this user instead
+};
+
+constexpr int kCannotSwitchUser = 125;
+
+/// Starts the program with its input in a pipe of its own (written whole before it starts).
+pid_t Start(const Launch& launch) {
+  int input[2];
+  if (pipe(input) != 0 || write(input[1], launch.input.data(), launch.input.size()) !=
+                              static_cast<ssize_t>(launch.input.size())) {
+    return -1;
+  }
+  close(input[1]);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int out = open(launch.out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = open(launch.err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out < 0 || err < 0 || dup2(input[0], 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) {
+      _exit(126);
+    }
+    // A file-size limit kills by default; the program itself must keep that from happening.
+    signal(SIGXFSZ, SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    const struct rlimit limit = {launch.file_size_limit, launch.file_size_limit};
+    if (launch.file_size_limit != RLIM_INFINITY && setrlimit(RLIMIT_FSIZE, &limit) != 0) {
+      _exit(126);
+    }
+    if (launch.user != nullptr && (setgroups(0, nullptr) != 0 || setgid(launch.user->gid) != 0 ||
+                                   setuid(launch.user->uid) != 0)) {
+      _exit(kCannotSwitchUser);
+    }
+    if (chdir(launch.folder.c_str()) != 0) {
+      _exit(launch.user != nullptr ? kCannotSwitchUser : 126);
+    }
+    execl(launch.program.c_str(), launch.program.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(input[0]);
+  return pid;
+}
+
+/// The wait status, or -1 when the program was still running after 20 s (it is killed then).
+int Finish(pid_t pid) {
+  const auto deadline = Clock::now() + std::chrono::seconds(20);
+  int status = 0;
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (Clock::now() > deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return status;
+}
+
+/// An unprivileged user to run as, where the tests run as root (which ignores permission bits).
+bool FindUnprivilegedUser(User& user) {
+  for (const passwd* entry : {getpwnam("nobody"), getpwuid(1000)}) {
+    if (entry != nullptr && entry->pw_uid != 0) {
+      user = {entry->pw_uid, entry->pw_gid};
+      return true;
+    }
+  }
+  return false;
+}
+
+class Faults : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "sk-fault-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    root_ = pattern;
+    game_ = root_ / "game";
+    fs::create_directories(game_ / "System");
+    fs::create_directories(game_ / "Skulvane_Backups");
+  }
+  void TearDown() override {
+    if (!root_.empty()) {
+      for (const auto& entry : fs::recursive_directory_iterator(root_)) {
+        if (entry.is_directory() && !entry.is_symlink()) {
+          fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add);
+        }
+      }
+      fs::remove_all(root_);
+    }
+  }
+
+  fs::path root_;
+  fs::path game_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Failed copies
+
+struct Fault {
+  const char* name;
+  void (*prepare)(const fs::path& game);
+  const char* input;
+  std::string reports;  // standard error, whole
+  const char* done;     // the operation's last message
+  rlim_t file_size_limit = RLIM_INFINITY;
+  bool unprivileged = false;
+};
+
+void PrintTo(const Fault& fault, std::ostream* os) {
+  *os << fault.name;
+}
+
+void Untouched(const fs::path&) {}
+
+const std::string kFolderExists = "Folder Skulvane_Backups already exists.\n";
+
+std::string EachReport(const std::string& folder, const std::string& prefix,
+                       const std::string& reason) {
+  std::string out;
+  for (const char* name : kNames) {
+    out += "Cannot copy to " + folder + "\\" + prefix + name + ": " + reason + "\n";
+  }
+  return out;
+}
+
+const Fault kFaults[] = {
+    {"WritesCutShortByAFileSizeLimitOnBackup", Untouched, "1\nx\n",
+     kFolderExists + EachReport("Skulvane_Backups", "BACKUP_", "File too large"),
+     "\nFile backup complete.\n", 16 * 1024},
+    {"WritesCutShortByAFileSizeLimitOnRestore", Untouched, "3\ny\nx\n",
+     EachReport("System", "", "File too large"), "\nFile restore complete.\n", 16 * 1024},
+    {"BackupFolderThatMayNotBeWritten",
+     [](const fs::path& game) { fs::permissions(game / "Skulvane_Backups", fs::perms(0555)); },
+     "1\nx\n", kFolderExists + EachReport("Skulvane_Backups", "BACKUP_", "Permission denied"),
+     "\nFile backup complete.\n", RLIM_INFINITY, true},
+    {"SystemFolderThatMayNotBeWritten",
+     [](const fs::path& game) { fs::permissions(game / "System", fs::perms(0555)); }, "3\ny\nx\n",
+     EachReport("System", "", "Permission denied"), "\nFile restore complete.\n", RLIM_INFINITY,
+     true},
+    {"TargetThatIsAFolder",
+     [](const fs::path& game) {
+       const fs::path target = game / "Skulvane_Backups" / "BACKUP_SkAux.ini";
+       fs::remove(target);
+       fs::create_directory(target);
+       WriteFile(target / "kept.txt", "kept\n");
+     },
+     "2 y n n x\n",
+     kFolderExists + "Cannot copy to Skulvane_Backups\\BACKUP_SkAux.ini: Is a directory\n",
+     "\nFile backup complete.\n"},
+    {"BackupFolderNameTakenByAFile",
+     [](const fs::path& game) {
+       fs::remove_all(game / "Skulvane_Backups");
+       WriteFile(game / "Skulvane_Backups", "a plain file\n");
+     },
+     "1\nx\n",
+     "Cannot create folder Skulvane_Backups: File exists\n" +
+         EachReport("Skulvane_Backups", "BACKUP_", "Not a directory"),
+     "\nFile backup complete.\n"},
+    {"MissingSource",
+     [](const fs::path& game) {
+       fs::remove(game / "Skulvane_Backups" / "BACKUP_SkulvaneUser.ini");
+     },
+     "4 n y n x\n",
+     "Cannot copy Skulvane_Backups\\BACKUP_SkulvaneUser.ini: No such file or directory\n",
+     "\n\nFile restore complete\n"},
+};
+
+class FailedCopy : public Faults, public ::testing::WithParamInterface<Fault> {};
+
+TEST_P(FailedCopy, LeavesEverythingAsItWasAndTheDialogueGoesOn) {
+  const Fault& fault = GetParam();
+  for (std::size_t i = 0; i < std::size(kNames); ++i) {
+    const char tag = static_cast<char>('a' + i);
+    WriteFile(game_ / "System" / kNames[i], Pattern(tag, 64 * 1024));
+    WriteFile(game_ / "Skulvane_Backups" / (std::string("BACKUP_") + kNames[i]),
+              Pattern(static_cast<char>(tag - 'a' + 'A'), 48 * 1024));
+  }
+  Launch launch;
+  User user{};
+  if (fault.unprivileged && geteuid() == 0) {
+    // Root writes anywhere: run as a user for whom the permission bits count, from a copy of
+    // the program that this user can reach.
+    if (!FindUnprivilegedUser(user)) {
+      GTEST_SKIP() << "running as root and no unprivileged user (nobody, uid 1000) to run as";
+    }
+    fs::permissions(root_, fs::perms(0755));
+    launch.program = (root_ / "sk-backup").string();
+    fs::copy_file(SK_BACKUP_EXE, launch.program);
+    fs::permissions(launch.program, fs::perms(0755));
+    ASSERT_EQ(lchown(game_.c_str(), user.uid, user.gid), 0);
+    for (const auto& entry : fs::recursive_directory_iterator(game_)) {
+      ASSERT_EQ(lchown(entry.path().c_str(), user.uid, user.gid), 0);
+    }
+    launch.user = &user;
+  }
+  fault.prepare(game_);
+  const auto before = Snapshot(game_);
+
+  launch.folder = game_;
+  launch.input = fault.input;
+  launch.out = root_ / "out";
+  launch.err = root_ / "err";
+  launch.file_size_limit = fault.file_size_limit;
+  const int status = Finish(Start(launch));
+  ASSERT_NE(status, -1) << "the program did not end within 20 s";
+  if (WIFEXITED(status) && WEXITSTATUS(status) == kCannotSwitchUser) {
+    GTEST_SKIP() << "cannot run as uid " << user.uid << " in " << game_ << " here";
+  }
+
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wait status " << status;
+  EXPECT_EQ(ReadFile(launch.err), fault.reports);
+  const std::string out = ReadFile(launch.out);
+  EXPECT_NE(out.find(fault.done), std::string::npos) << out;
+  EXPECT_TRUE(out.size() >= kLastCycle.size() &&
+              out.compare(out.size() - kLastCycle.size(), kLastCycle.size(), kLastCycle) == 0)
+      << out;
+  EXPECT_EQ(Snapshot(game_), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Copies, FailedCopy, ::testing::ValuesIn(kFaults),
+                         [](const ::testing::TestParamInfo<Fault>& info) {
+                           return std::string(info.param.name);
+                         });
+
+// ---------------------------------------------------------------------------------------------
+// Kills
+
+TEST_F(Faults, AKilledRestoreLeavesTheWholeOldOrTheWholeNewFile) {
+  constexpr std::size_t kSize = 32 * 1024 * 1024;
+  constexpr int kTrials = 24;
+  unsigned seed = 20261207;
+  if (const char* text = std::getenv("SK_BACKUP_KILL_SEED")) {
+    seed = static_cast<unsigned>(std::strtoul(text, nullptr, 10));
+  }
+  std::cout << "kill trials: seed " << seed << " (set SK_BACKUP_KILL_SEED to change it)\n";
+  RecordProperty("seed", std::to_string(seed));
+
+  // The live files hold the old settings, the backup the new; the first file is the big one.
+  std::string old_content[3];
+  std::string new_content[3];
+  for (int i = 0; i < 3; ++i) {
+    const std::size_t size = i == 0 ? kSize : 4096;
+    old_content[i] = Pattern(static_cast<char>('o' + i), size);
+    new_content[i] = Pattern(static_cast<char>('N' + i), size);
+    WriteFile(game_ / "Skulvane_Backups" / (std::string("BACKUP_") + kNames[i]), new_content[i]);
+  }
+  bool replaced[3] = {true, true, true};
+  const auto reset = [&] {
+    for (int i = 0; i < 3; ++i) {
+      if (replaced[i]) {
+        WriteFile(game_ / "System" / kNames[i], old_content[i]);
+      }
+    }
+  };
+  const auto backups = Snapshot(game_ / "Skulvane_Backups");
+  const auto names_of_backups = [&] {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(game_ / "Skulvane_Backups")) {
+      names.insert(entry.path().filename().string());
+    }
+    return names;
+  };
+  const std::set<std::string> backup_names = names_of_backups();
+
+  Launch launch;
+  launch.folder = game_;
+  launch.input = "3\ny\nx\n";
+
+  // Whole runs, to learn how long the restore takes here (the longer of two).
+  Clock::duration whole_run{};
+  for (int run = 0; run < 2; ++run) {
+    reset();
+    const auto started = Clock::now();
+    const int status = Finish(Start(launch));
+    whole_run = std::max(whole_run, Clock::now() - started);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wait status " << status;
+    ASSERT_TRUE(ReadFile(game_ / "System" / kNames[0]) == new_content[0]);
+  }
+
+  std::mt19937 random(seed);
+  std::uniform_int_distribution<long long> moment(
+      0, std::chrono::duration_cast<std::chrono::microseconds>(whole_run).count());
+  const std::regex temporary_name(
+      R"(\.(SkAux|SkulvaneUser|SkLoadouts)\.ini\.sk-backup-[A-Za-z0-9]{6})");
+  int old_count = 0;
+  int new_count = 0;
+  int finished = 0;
+  int temporaries = 0;
+  for (int trial = 0; trial < kTrials; ++trial) {
+    reset();
+    const pid_t pid = Start(launch);
+    ASSERT_GT(pid, 0);
+    std::this_thread::sleep_for(std::chrono::microseconds(moment(random)));
+    kill(pid, SIGKILL);
+    const int trial_status = Finish(pid);
+    ASSERT_NE(trial_status, -1);
+    finished += WIFEXITED(trial_status) ? 1 : 0;
+
+    for (const auto& entry : fs::directory_iterator(game_ / "System")) {
+      const std::string name = entry.path().filename().string();
+      if (std::regex_match(name, temporary_name)) {
+        ++temporaries;
+        fs::remove(entry.path());
+      } else {
+        EXPECT_TRUE(name == kNames[0] || name == kNames[1] || name == kNames[2])
+            << "trial " << trial << ": unexpected entry " << name;
+      }
+    }
+    for (int i = 0; i < 3; ++i) {
+      const std::string live = ReadFile(game_ / "System" / kNames[i]);
+      const bool is_old = live == old_content[i];
+      const bool is_new = live == new_content[i];
+      ASSERT_TRUE(is_old || is_new) << "trial " << trial << ": " << kNames[i] << " holds "
+                                    << live.size() << " bytes of neither the old nor the new";
+      replaced[i] = !is_old;
+      if (i == 0) {
+        (is_old ? old_count : new_count) += 1;
+      }
+    }
+    // A restore never writes beside the backup copies.
+    ASSERT_EQ(names_of_backups(), backup_names) << "trial " << trial;
+  }
+  EXPECT_EQ(Snapshot(game_ / "Skulvane_Backups"), backups);
+  std::cout << "kill trials: " << kTrials << " within "
+            << std::chrono::duration_cast<std::chrono::milliseconds>(whole_run).count()
+            << " ms of a whole run: " << old_count << " old, " << new_count << " new (" << finished
+            << " finished before the kill), " << temporaries
+            << " temporary files left by the kill and removed\n";
+  RecordProperty("old", old_count);
+  RecordProperty("new", new_count);
+  RecordProperty("temporaries", temporaries);
+}
+
+}  // namespace
