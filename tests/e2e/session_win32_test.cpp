@@ -2,8 +2,9 @@
 // folder, with the scripted input waiting in a pipe, standard output and standard error merged in
 // another, and the system's command interpreter (cmd, or Wine's) carrying out cls, pause, md and
 // copy. Every expected text below is written out here on its own, not taken from the program's
-// sources. What the interpreter writes is its own: the transcript may hold anything where a
-// command line runs, and the files on disk show what its md and copy lines did.
+// sources. The command marker stands in as COMSPEC and brackets each command line in the
+// transcript: the program's texts and its command lines are compared byte for byte, while what
+// the interpreter writes is its own and left out; the files on disk show what md and copy did.
 //
 // The interpreter's pause reads its key from the program's standard input. The pause at start-up
 // runs before the program reads anything and takes the first byte of the input; the program's
@@ -28,25 +29,30 @@ using namespace std::string_literals;
 using Tree = std::map<std::string, std::string>;  // relative path -> contents; folders end in '/'
 using PerFile = std::array<bool, 3>;              // SkAux.ini, SkulvaneUser.ini, SkLoadouts.ini
 
-const std::string kRun = "\x01";  // a command line runs here: the interpreter may write anything
+// A command line as the command marker shows it, without what the interpreter wrote.
+std::string Command(const std::string& line) {
+  return "\x01" + line + "\x02\x03";
+}
+const std::string kCls = Command("cls");
+const std::string kPause = Command("pause");
 const std::string kDisclaimer =
     "By using this program you agree that the author is not"
     "\nresponsible for any problems that this program may cause.\n\n";
-const std::string kMenu = kRun +
-                          "Welcome to sk-backup version 1.0"
-                          "\n\n\nWhat would you like to do?"
-                          "\n\n1)  Back up all files(you will lose any previously backed up files)."
-                          "\n2)  Back up files individually(you will lose any previously backed up "
-                          "files)."
-                          "\n3)  Restore all files from backup(if backup exists)."
-                          "\n4)  Restore files individually(if backup exists)."
-                          "\n\nX)  Exit.\n\n";
+const std::string kMenu =
+    "Welcome to sk-backup version 1.0"
+    "\n\n\nWhat would you like to do?"
+    "\n\n1)  Back up all files(you will lose any previously backed up files)."
+    "\n2)  Back up files individually(you will lose any previously backed up files)."
+    "\n3)  Restore all files from backup(if backup exists)."
+    "\n4)  Restore files individually(if backup exists)."
+    "\n\nX)  Exit.\n\n";
 const std::string kInvalid = "\n\nInvalid input, enter either 1, 2, 3, 4, or X.\n";
 const std::string kYesNo = "\nY for yes, anything else for no.\n";
-const std::string kMakeFolder = kRun + "Attempting to create directory Skulvane_Backups\t" + kRun;
+const std::string kMakeFolder =
+    kCls + "Attempting to create directory Skulvane_Backups\t" + Command("md Skulvane_Backups");
 const std::string kBackupDone = "\nFile backup complete.\n";
 const std::string kRestoreAllAsk =
-    kRun + "Are you sure you want to overwrite your current files with the backed up files?" +
+    kCls + "Are you sure you want to overwrite your current files with the backed up files?" +
     kYesNo;
 const std::string kRestoreAllDone = "\nFile restore complete.\n";
 const std::string kRestoreEachDone = "\n\nFile restore complete\n";
@@ -75,21 +81,29 @@ const std::array<std::string, 3> kRestoreAsk = {
 const std::array<std::string, 3> kRestoreEachMsg = {"\nAttempting to restore SkAux.ini\t\t",
                                                     "\nAttempting to restore SkulvaneUser.ini\t",
                                                     "\nAttempting to restore SkLoadouts.ini\t"};
+const std::array<std::string, 3> kBackupCopy = {
+    Command("copy System\\SkAux.ini Skulvane_Backups\\BACKUP_SkAux.ini"),
+    Command("copy System\\SkulvaneUser.ini Skulvane_Backups\\BACKUP_SkulvaneUser.ini"),
+    Command("copy System\\SkLoadouts.ini Skulvane_Backups\\BACKUP_SkLoadouts.ini")};
+const std::array<std::string, 3> kRestoreCopy = {
+    Command("copy Skulvane_Backups\\BACKUP_SkAux.ini System\\SkAux.ini"),
+    Command("copy Skulvane_Backups\\BACKUP_SkulvaneUser.ini System\\SkulvaneUser.ini"),
+    Command("copy Skulvane_Backups\\BACKUP_SkLoadouts.ini System\\SkLoadouts.ini")};
 const PerFile kAll = {true, true, true};
 
 // The disclaimer, one menu cycle per body, and the closing cycle (X or end of input).
 std::string Transcript(std::initializer_list<std::string> bodies) {
-  std::string out = kRun + kDisclaimer + kRun;
+  std::string out = kCls + kDisclaimer + kPause;
   for (const std::string& body : bodies) {
-    out += kMenu + body + kRun;
+    out += kCls + kMenu + body + kPause;
   }
-  return out + kMenu + kRun;
+  return out + kCls + kMenu + kPause;
 }
 
 std::string BackupAll() {
   std::string out = kMakeFolder;
-  for (const std::string& message : kBackupAllMsg) {
-    out += message + kRun;
+  for (int i = 0; i < 3; ++i) {
+    out += kBackupAllMsg[i] + kBackupCopy[i];
   }
   return out + kBackupDone;
 }
@@ -97,58 +111,25 @@ std::string BackupAll() {
 std::string BackupEach(const PerFile& yes) {
   std::string out = kMakeFolder;
   for (int i = 0; i < 3; ++i) {
-    out += kBackupAsk[i] + (yes[i] ? kBackupEachMsg[i] + kRun : "");
+    out += kBackupAsk[i] + (yes[i] ? kBackupEachMsg[i] + kBackupCopy[i] : "");
   }
   return out + kBackupDone;
 }
 
 std::string RestoreAll() {
   std::string out = kRestoreAllAsk;
-  for (const std::string& message : kRestoreAllMsg) {
-    out += message + kRun;
+  for (int i = 0; i < 3; ++i) {
+    out += kRestoreAllMsg[i] + kRestoreCopy[i];
   }
   return out + kRestoreAllDone;
 }
 
 std::string RestoreEach(const PerFile& yes) {
-  std::string out = kRun;
+  std::string out = kCls;
   for (int i = 0; i < 3; ++i) {
-    out += kRestoreAsk[i] + (yes[i] ? kRestoreEachMsg[i] + kRun : "");
+    out += kRestoreAsk[i] + (yes[i] ? kRestoreEachMsg[i] + kRestoreCopy[i] : "");
   }
   return out + kRestoreEachDone;
-}
-
-// True when `actual` is `expected` with anything at all in place of each kRun, and nothing else
-// between or around the program's texts.
-::testing::AssertionResult MatchesWithGaps(const std::string& actual, const std::string& expected) {
-  std::size_t at = 0;
-  std::size_t from = 0;
-  bool after_gap = false;
-  for (;;) {
-    std::size_t to = expected.find(kRun, from);
-    const std::string piece = expected.substr(from, to == std::string::npos ? to : to - from);
-    const std::size_t found =
-        after_gap ? actual.find(piece, at)
-                  : (actual.compare(at, piece.size(), piece) == 0 ? at : std::string::npos);
-    if (found == std::string::npos) {
-      return ::testing::AssertionFailure()
-             << "missing " << ::testing::PrintToString(piece) << (after_gap ? " after " : " at ")
-             << ::testing::PrintToString(actual.substr(at));
-    }
-    at = found + piece.size();
-    if (to == std::string::npos) {
-      break;
-    }
-    after_gap = true;
-    from = to + kRun.size();
-  }
-  if (!after_gap || !expected.ends_with(kRun)) {
-    if (at != actual.size()) {
-      return ::testing::AssertionFailure()
-             << "unexpected " << ::testing::PrintToString(actual.substr(at));
-    }
-  }
-  return ::testing::AssertionSuccess();
 }
 
 // Settings as the game left them, as an older backup holds them, and after the player edited them.
@@ -187,10 +168,11 @@ std::string LoadFile(const fs::path& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-fs::path ProgramPath() {
+/// A program built beside this one.
+fs::path ProgramPath(const char* name) {
   wchar_t self[MAX_PATH];
   const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
-  return fs::path(std::wstring(self, length)).parent_path() / SK_BACKUP_EXE_NAME;
+  return fs::path(std::wstring(self, length)).parent_path() / name;
 }
 
 /// What one run of the program left.
@@ -231,7 +213,7 @@ Outcome RunProgram(const fs::path& dir, const std::string& input, bool closed_in
   startup.hStdInput = closed_input ? nullptr : in_read;
   startup.hStdOutput = out_write;
   startup.hStdError = out_write;
-  const fs::path program = ProgramPath();
+  const fs::path program = ProgramPath(SK_BACKUP_EXE_NAME);
   std::wstring command_line = L"\"" + program.wstring() + L"\"";
   // A job holds the program and the interpreters it starts, so that all of them can be ended.
   HANDLE job = CreateJobObjectW(nullptr, nullptr);
@@ -273,18 +255,26 @@ Outcome RunProgram(const fs::path& dir, const std::string& input, bool closed_in
   return run;
 }
 
-// The text with each CR LF turned into LF; `bare_line_feeds` counts the line feeds that had no
-// carriage return before them.
-std::string WithoutCarriageReturns(const std::string& text, int& bare_line_feeds) {
+// The output without what the interpreter wrote between the marks \x02 and \x03, and with each
+// CR LF of the program's turned into LF; `bare_line_feeds` counts the program's line feeds that
+// had no carriage return before them.
+std::string ProgramPart(const std::string& output, int& bare_line_feeds) {
   std::string out;
   bare_line_feeds = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) {
+  bool interpreter = false;
+  for (std::size_t i = 0; i < output.size(); ++i) {
+    const char c = output[i];
+    if (c == '\x03') {
+      interpreter = false;
+    } else if (interpreter) {
+      continue;
+    } else if (c == '\n' && (i == 0 || output[i - 1] != '\r')) {
       ++bare_line_feeds;
+    } else if (c == '\r' && i + 1 < output.size() && output[i + 1] == '\n') {
+      continue;
     }
-    if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) {
-      out += text[i];
-    }
+    interpreter = interpreter || c == '\x02';
+    out += c;
   }
   return out;
 }
@@ -295,6 +285,20 @@ class Session : public ::testing::Test {
     // Where cmd would ask before its copy replaces a file, the answer could only be the end of
     // the input: have it replace the file, as a player would answer.
     SetEnvironmentVariableW(L"COPYCMD", L"/Y");
+    UseMarker(true);
+  }
+
+  // Has the program's command lines go through the command marker, or straight to the system's
+  // interpreter (COMSPEC as it was, or cmd.exe where it was not set) as when a player runs it.
+  static void UseMarker(bool marker) {
+    static const std::wstring system_interpreter = [] {
+      wchar_t value[MAX_PATH] = L"";
+      const DWORD length = GetEnvironmentVariableW(L"COMSPEC", value, MAX_PATH);
+      return length < MAX_PATH ? std::wstring(value, length) : std::wstring();
+    }();
+    const std::wstring interpreter =
+        marker ? ProgramPath(SK_BACKUP_MARKER_NAME).wstring() : system_interpreter;
+    SetEnvironmentVariableW(L"COMSPEC", interpreter.empty() ? nullptr : interpreter.c_str());
   }
 
   void SetUp() override {
@@ -323,7 +327,7 @@ class Session : public ::testing::Test {
     const Outcome run = RunProgram(game_, input, closed_input);
     EXPECT_TRUE(run.finished) << "the program did not finish within 20 s";
     int bare_line_feeds = 0;
-    EXPECT_TRUE(MatchesWithGaps(WithoutCarriageReturns(run.output, bare_line_feeds), transcript));
+    EXPECT_EQ(ProgramPart(run.output, bare_line_feeds), transcript);
     EXPECT_EQ(bare_line_feeds, 0) << "line feeds should reach the console as CR LF";
     EXPECT_EQ(run.exit_code, 0u) << ::testing::PrintToString(run.output);
   }
@@ -413,6 +417,16 @@ TEST_F(Session, RestoreBringsBackWhatWasBackedUp) {
   ExpectSession("\n1\nx\n", Transcript({BackupAll()}));
   WriteLive(kEdited);
   ExpectSession("\n4 y y y x\n", Transcript({RestoreEach(kAll)}));
+  EXPECT_EQ(Disk(), kBackedUp);
+}
+
+TEST_F(Session, BacksUpWithTheSystemInterpreterItself) {
+  UseMarker(false);
+  const Outcome run = RunProgram(game_, "\n1\nx\n");
+  UseMarker(true);
+  EXPECT_TRUE(run.finished);
+  EXPECT_EQ(run.exit_code, 0u);
+  EXPECT_NE(run.output.find("\r\nFile backup complete.\r\n"), std::string::npos) << run.output;
   EXPECT_EQ(Disk(), kBackedUp);
 }
 
