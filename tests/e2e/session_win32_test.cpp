@@ -184,7 +184,7 @@ struct Outcome {
 
 /// Starts the program in `dir` with `input` waiting in a pipe that then ends (with no standard
 /// input at all when `closed_input`), collects what it writes, and ends it, and whatever it
-/// started, when it runs for more than 20 s.
+/// started, when it runs for more than 60 s.
 Outcome RunProgram(const fs::path& dir, const std::string& input, bool closed_input = false) {
   Outcome run;
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
@@ -241,7 +241,7 @@ Outcome RunProgram(const fs::path& dir, const std::string& input, bool closed_in
       run.output.append(buffer, count);
     }
   });
-  run.finished = WaitForSingleObject(process.hProcess, 20000) == WAIT_OBJECT_0;
+  run.finished = WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0;
   if (!run.finished) {
     TerminateJobObject(job, 1);
     WaitForSingleObject(process.hProcess, INFINITE);
@@ -325,7 +325,7 @@ class Session : public ::testing::Test {
   void ExpectSession(const std::string& input, const std::string& transcript,
                      bool closed_input = false) {
     const Outcome run = RunProgram(game_, input, closed_input);
-    EXPECT_TRUE(run.finished) << "the program did not finish within 20 s";
+    EXPECT_TRUE(run.finished) << "the program did not finish within 60 s";
     int bare_line_feeds = 0;
     EXPECT_EQ(ProgramPart(run.output, bare_line_feeds), transcript);
     EXPECT_EQ(bare_line_feeds, 0) << "line feeds should reach the console as CR LF";
