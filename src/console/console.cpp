@@ -44,20 +44,26 @@ Answer read_answer(std::istream& in) {
   }
   std::streambuf* buffer = in.rdbuf();
   constexpr int kEnd = std::char_traits<char>::eof();
-  int c = buffer->sgetc();
-  while (c != kEnd && is_blank(c)) {
-    c = buffer->snextc();
-  }
-  while (c != kEnd && !is_blank(c)) {
-    if (answer.length < kAnswerCapacity) {
-      answer.text[answer.length++] = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-    } else {
-      answer.over_long = true;
+  // A file buffer reports a failed read (no standard input at all, a folder given as input) by
+  // throwing: the input has ended there, and the word read so far is the answer.
+  try {
+    int c = buffer->sgetc();
+    while (c != kEnd && is_blank(c)) {
+      c = buffer->snextc();
     }
-    c = buffer->snextc();
-  }
-  if (c == kEnd) {
-    in.setstate(std::ios_base::eofbit);
+    while (c != kEnd && !is_blank(c)) {
+      if (answer.length < kAnswerCapacity) {
+        answer.text[answer.length++] = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+      } else {
+        answer.over_long = true;
+      }
+      c = buffer->snextc();
+    }
+    if (c == kEnd) {
+      in.setstate(std::ios_base::eofbit);
+    }
+  } catch (const std::ios_base::failure&) {
+    in.setstate(std::ios_base::badbit);
   }
   return answer;
 }

@@ -33,8 +33,10 @@ void end_line();
 /// takes the bytes up to the next of these or the end of input, and leaves that whitespace and
 /// everything after it unread. The letters a to z are upper-cased; every other byte (NUL and
 /// non-ASCII included) stays as it is. Memory is bounded whatever the word's length: the first
-/// kAnswerCapacity bytes are kept, the rest is consumed. When the input ends (or fails) before
-/// a word begins, the answer is empty, and so is every later read from `in`.
+/// kAnswerCapacity bytes are kept, the rest is consumed. When the input ends or a read fails
+/// (a std::ios_base::failure thrown by the stream buffer is caught here) before a word begins,
+/// the answer is empty, and so is every later read from `in`; a word cut short by either is
+/// the answer.
 Answer read_answer(std::istream& in);
 
 /// read_answer() on standard input.

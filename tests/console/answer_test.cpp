@@ -89,6 +89,39 @@ TEST(ReadAnswer, StaysEndedOnceInputHasEnded) {
   EXPECT_TRUE(console::input_ended(console::read_answer(failed)));
 }
 
+/// Input whose read fails after some words, as a file buffer reports it: by throwing.
+class FailsAfter : public std::streambuf {
+ public:
+  explicit FailsAfter(const char* text) : text_(text) {}
+
+ protected:
+  int_type underflow() override {
+    if (gptr() != nullptr && gptr() < egptr()) {
+      return traits_type::to_int_type(*gptr());
+    }
+    if (!given_ && !text_.empty()) {
+      given_ = true;
+      setg(text_.data(), text_.data(), text_.data() + text_.size());
+      return traits_type::to_int_type(*gptr());
+    }
+    throw std::ios_base::failure("read error");
+  }
+
+ private:
+  std::string text_;
+  bool given_ = false;
+};
+
+TEST(ReadAnswer, AFailedReadEndsTheInput) {
+  FailsAfter source("4 y");
+  std::istream in(&source);
+  EXPECT_EQ(read_all(in), (std::vector<std::string>{"4", "Y"}));
+  EXPECT_TRUE(console::input_ended(console::read_answer(in)));
+  FailsAfter nothing("");
+  std::istream empty(&nothing);
+  EXPECT_TRUE(console::input_ended(console::read_answer(empty)));
+}
+
 /// A word of `size` bytes made on the fly, so no test holds it in memory.
 class EndlessWord : public std::streambuf {
  public:

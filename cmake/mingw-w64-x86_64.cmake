@@ -1,0 +1,35 @@
+# Cross build for 64-bit Windows with the mingw-w64 compilers of Debian
+# (packages g++-mingw-w64-x86-64-posix and binutils-mingw-w64-x86-64).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+
+set(SK_BACKUP_MINGW x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER ${SK_BACKUP_MINGW}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${SK_BACKUP_MINGW}-g++-posix)
+set(CMAKE_RC_COMPILER ${SK_BACKUP_MINGW}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${SK_BACKUP_MINGW})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# Every program is one self-contained .exe: the C++ runtime, libgcc and winpthread are linked
+# in, so it needs nothing but the DLLs that come with Windows.
+set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
+
+# Wine runs the programs built here (the tests among them) in a Wine prefix of the build folder,
+# quietly, without a display, and without asking for the .NET and HTML components. The 64-bit
+# loader and server are taken first: Debian's wine script wants a 32-bit loader where i386 is
+# enabled, and its wineserver script ends the server as soon as the last program has ended.
+if(NOT DEFINED CMAKE_CROSSCOMPILING_EMULATOR)
+  find_program(SK_BACKUP_WINE NAMES wine64 wine HINTS /usr/lib/wine)
+  find_program(SK_BACKUP_WINESERVER NAMES wineserver64 wineserver HINTS /usr/lib/wine)
+  if(SK_BACKUP_WINE)
+    set(SK_BACKUP_WINE_ENV
+        ${CMAKE_COMMAND} -E env --unset=DISPLAY --unset=WAYLAND_DISPLAY
+        WINEPREFIX=${CMAKE_BINARY_DIR}/wine-prefix WINEDEBUG=-all
+        WINEDLLOVERRIDES=mscoree,mshtml= WINELOADER=${SK_BACKUP_WINE})
+    set(CMAKE_CROSSCOMPILING_EMULATOR ${SK_BACKUP_WINE_ENV} ${SK_BACKUP_WINE})
+  endif()
+endif()

@@ -1,0 +1,438 @@
+// Whole sessions of the Windows program, run as a player would pipe them: in a scratch game
+// folder, with the scripted input waiting in a pipe, standard output and standard error merged in
+// another, and the system's command interpreter (cmd, or Wine's) carrying out cls, pause, md and
+// copy. Every expected text below is written out here on its own, not taken from the program's
+// sources. The command marker stands in as COMSPEC and brackets each command line in the
+// transcript: the program's texts and its command lines are compared byte for byte, while what
+// the interpreter writes is its own and left out; the files on disk show what md and copy did.
+//
+// The interpreter's pause reads its key from the program's standard input. The pause at start-up
+// runs before the program reads anything and takes the first byte of the input; the program's
+// first read then takes the rest into its buffer, and every later pause finds the input ended.
+
+#include <windows.h>
+
+#include <array>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+using Tree = std::map<std::string, std::string>;  // relative path -> contents; folders end in '/'
+using PerFile = std::array<bool, 3>;              // SkAux.ini, SkulvaneUser.ini, SkLoadouts.ini
+
+// A command line as the command marker shows it, without what the interpreter wrote.
+std::string Command(const std::string& line) {
+  return "\x01" + line + "\x02\x03";
+}
+const std::string kCls = Command("cls");
+const std::string kPause = Command("pause");
+const std::string kDisclaimer =
+    "By using this program you agree that the author is not"
+    "\nresponsible for any problems that this program may cause.\n\n";
+const std::string kMenu =
+    "Welcome to sk-backup version 1.0"
+    "\n\n\nWhat would you like to do?"
+    "\n\n1)  Back up all files(you will lose any previously backed up files)."
+    "\n2)  Back up files individually(you will lose any previously backed up files)."
+    "\n3)  Restore all files from backup(if backup exists)."
+    "\n4)  Restore files individually(if backup exists)."
+    "\n\nX)  Exit.\n\n";
+const std::string kInvalid = "\n\nInvalid input, enter either 1, 2, 3, 4, or X.\n";
+const std::string kYesNo = "\nY for yes, anything else for no.\n";
+const std::string kMakeFolder =
+    kCls + "Attempting to create directory Skulvane_Backups\t" + Command("md Skulvane_Backups");
+const std::string kBackupDone = "\nFile backup complete.\n";
+const std::string kRestoreAllAsk =
+    kCls + "Are you sure you want to overwrite your current files with the backed up files?" +
+    kYesNo;
+const std::string kRestoreAllDone = "\nFile restore complete.\n";
+const std::string kRestoreEachDone = "\n\nFile restore complete\n";
+
+const std::array<std::string, 3> kBackupAllMsg = {"\n\nAttempting to back up SkAux.ini\t\t",
+                                                  "\nAttempting to back up SkulvaneUser.ini\t",
+                                                  "\nAttempting to back up SkLoadouts.ini\t"};
+const std::array<std::string, 3> kRestoreAllMsg = {"\n\nAttempting to restore SkAux.ini\t\t",
+                                                   "\n\nAttempting to restore SkulvaneUser.ini\t",
+                                                   "\n\nAttempting to restore SkLoadouts.ini\t"};
+const std::array<std::string, 3> kBackupAsk = {
+    "\n\nWould you like to back up SkAux.ini?"
+    "\n(contains video, audio, and misc. network config. data)" +
+        kYesNo,
+    "\n\nWould you like to back up SkulvaneUser.ini?\n(contains keybinds)" + kYesNo,
+    "\n\nWould you like to back up SkLoadouts.ini?\n(contains Loadouts)" + kYesNo};
+const std::array<std::string, 3> kBackupEachMsg = {"\nAttempting to back up SkAux.ini\t\t",
+                                                   "\nAttempting to back up SkulvaneUser.ini\t",
+                                                   "\nAttempting to back up SkLoadouts.ini\t"};
+const std::array<std::string, 3> kRestoreAsk = {
+    "Would you like to restore SkAux.ini?"
+    "\n(contains video, audio, and misc. network config. data)" +
+        kYesNo,
+    "\n\nWould you like to restore SkulvaneUser.ini?\n(contains keybinds)" + kYesNo,
+    "\n\nWould you like to restore SkLoadouts.ini?\n(contains Loadouts)" + kYesNo};
+const std::array<std::string, 3> kRestoreEachMsg = {"\nAttempting to restore SkAux.ini\t\t",
+                                                    "\nAttempting to restore SkulvaneUser.ini\t",
+                                                    "\nAttempting to restore SkLoadouts.ini\t"};
+const std::array<std::string, 3> kBackupCopy = {
+    Command("copy System\\SkAux.ini Skulvane_Backups\\BACKUP_SkAux.ini"),
+    Command("copy System\\SkulvaneUser.ini Skulvane_Backups\\BACKUP_SkulvaneUser.ini"),
+    Command("copy System\\SkLoadouts.ini Skulvane_Backups\\BACKUP_SkLoadouts.ini")};
+const std::array<std::string, 3> kRestoreCopy = {
+    Command("copy Skulvane_Backups\\BACKUP_SkAux.ini System\\SkAux.ini"),
+    Command("copy Skulvane_Backups\\BACKUP_SkulvaneUser.ini System\\SkulvaneUser.ini"),
+    Command("copy Skulvane_Backups\\BACKUP_SkLoadouts.ini System\\SkLoadouts.ini")};
+const PerFile kAll = {true, true, true};
+
+// The disclaimer, one menu cycle per body, and the closing cycle (X or end of input).
+std::string Transcript(std::initializer_list<std::string> bodies) {
+  std::string out = kCls + kDisclaimer + kPause;
+  for (const std::string& body : bodies) {
+    out += kCls + kMenu + body + kPause;
+  }
+  return out + kCls + kMenu + kPause;
+}
+
+std::string BackupAll() {
+  std::string out = kMakeFolder;
+  for (int i = 0; i < 3; ++i) {
+    out += kBackupAllMsg[i] + kBackupCopy[i];
+  }
+  return out + kBackupDone;
+}
+
+std::string BackupEach(const PerFile& yes) {
+  std::string out = kMakeFolder;
+  for (int i = 0; i < 3; ++i) {
+    out += kBackupAsk[i] + (yes[i] ? kBackupEachMsg[i] + kBackupCopy[i] : "");
+  }
+  return out + kBackupDone;
+}
+
+std::string RestoreAll() {
+  std::string out = kRestoreAllAsk;
+  for (int i = 0; i < 3; ++i) {
+    out += kRestoreAllMsg[i] + kRestoreCopy[i];
+  }
+  return out + kRestoreAllDone;
+}
+
+std::string RestoreEach(const PerFile& yes) {
+  std::string out = kCls;
+  for (int i = 0; i < 3; ++i) {
+    out += kRestoreAsk[i] + (yes[i] ? kRestoreEachMsg[i] + kRestoreCopy[i] : "");
+  }
+  return out + kRestoreEachDone;
+}
+
+// Settings as the game left them, as an older backup holds them, and after the player edited them.
+using Contents = std::array<const char*, 3>;  // nullptr: no such file
+const Contents kLive = {"[Video]\r\nResX=1920\r\n", "[Keys]\r\nFire=Mouse1\r\n",
+                        "[Loadout]\r\nSlot1=Rifle\r\n"};
+const Contents kOld = {"[Video]\r\nResX=640\r\n", "[Keys]\r\nFire=Space\r\n",
+                       "[Loadout]\r\nSlot1=Pistol\r\n"};
+const Contents kEdited = {"ResX=800\r\n", "Fire=Enter\r\n", "Slot1=Knife\r\n"};
+const Contents kNone = {};
+const std::array<const char*, 3> kNames = {"SkAux.ini", "SkulvaneUser.ini", "SkLoadouts.ini"};
+
+Tree Layout(const Contents& live, bool folder, const Contents& backup) {
+  Tree tree = {{"System/", ""}};
+  if (folder) {
+    tree["Skulvane_Backups/"] = "";
+  }
+  for (int i = 0; i < 3; ++i) {
+    if (live[i] != nullptr) {
+      tree["System/"s + kNames[i]] = live[i];
+    }
+    if (backup[i] != nullptr) {
+      tree["Skulvane_Backups/BACKUP_"s + kNames[i]] = backup[i];
+    }
+  }
+  return tree;
+}
+
+void SaveFile(const fs::path& path, const std::string& text) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string LoadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+/// A program built beside this one.
+fs::path ProgramPath(const char* name) {
+  wchar_t self[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
+  return fs::path(std::wstring(self, length)).parent_path() / name;
+}
+
+/// What one run of the program left.
+struct Outcome {
+  std::string output;  ///< standard output and standard error as they came, CR LF and all
+  DWORD exit_code = 0;
+  bool finished = false;  ///< false: still running after the time limit, and ended by force
+};
+
+/// Starts the program in `dir` with `input` waiting in a pipe that then ends (with no standard
+/// input at all when `closed_input`), collects what it writes, and ends it, and whatever it
+/// started, when it runs for more than 60 s.
+Outcome RunProgram(const fs::path& dir, const std::string& input, bool closed_input = false) {
+  Outcome run;
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  HANDLE in_read = nullptr;
+  HANDLE in_write = nullptr;
+  HANDLE out_read = nullptr;
+  HANDLE out_write = nullptr;
+  if (!CreatePipe(&in_read, &in_write, &inherit, 1 << 16) ||
+      !CreatePipe(&out_read, &out_write, &inherit, 1 << 16)) {
+    ADD_FAILURE() << "CreatePipe failed: " << GetLastError();
+    return run;
+  }
+  SetHandleInformation(in_write, HANDLE_FLAG_INHERIT, 0);
+  SetHandleInformation(out_read, HANDLE_FLAG_INHERIT, 0);
+  DWORD written = 0;
+  if (!input.empty()) {
+    EXPECT_TRUE(
+        WriteFile(in_write, input.data(), static_cast<DWORD>(input.size()), &written, nullptr) &&
+        written == input.size());
+  }
+  CloseHandle(in_write);
+
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = closed_input ? nullptr : in_read;
+  startup.hStdOutput = out_write;
+  startup.hStdError = out_write;
+  const fs::path program = ProgramPath(SK_BACKUP_EXE_NAME);
+  std::wstring command_line = L"\"" + program.wstring() + L"\"";
+  // A job holds the program and the interpreters it starts, so that all of them can be ended.
+  HANDLE job = CreateJobObjectW(nullptr, nullptr);
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+  PROCESS_INFORMATION process = {};
+  const bool started = CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE,
+                                      CREATE_SUSPENDED, nullptr, dir.c_str(), &startup, &process);
+  CloseHandle(in_read);
+  CloseHandle(out_write);
+  if (!started) {
+    ADD_FAILURE() << "cannot start " << program << ": " << GetLastError();
+    CloseHandle(out_read);
+    CloseHandle(job);
+    return run;
+  }
+  AssignProcessToJobObject(job, process.hProcess);
+  ResumeThread(process.hThread);
+
+  std::thread reader([&run, out_read] {
+    char buffer[4096];
+    DWORD count = 0;
+    while (ReadFile(out_read, buffer, sizeof buffer, &count, nullptr) && count > 0) {
+      run.output.append(buffer, count);
+    }
+  });
+  run.finished = WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0;
+  if (!run.finished) {
+    TerminateJobObject(job, 1);
+    WaitForSingleObject(process.hProcess, INFINITE);
+  }
+  GetExitCodeProcess(process.hProcess, &run.exit_code);
+  CloseHandle(job);  // ends anything the program left running, which closes the output pipe
+  reader.join();
+  CloseHandle(out_read);
+  CloseHandle(process.hProcess);
+  CloseHandle(process.hThread);
+  return run;
+}
+
+// The output without what the interpreter wrote between the marks \x02 and \x03, and with each
+// CR LF of the program's turned into LF; `bare_line_feeds` counts the program's line feeds that
+// had no carriage return before them.
+std::string ProgramPart(const std::string& output, int& bare_line_feeds) {
+  std::string out;
+  bare_line_feeds = 0;
+  bool interpreter = false;
+  for (std::size_t i = 0; i < output.size(); ++i) {
+    const char c = output[i];
+    if (c == '\x03') {
+      interpreter = false;
+    } else if (interpreter) {
+      continue;
+    } else if (c == '\n' && (i == 0 || output[i - 1] != '\r')) {
+      ++bare_line_feeds;
+    } else if (c == '\r' && i + 1 < output.size() && output[i + 1] == '\n') {
+      continue;
+    }
+    interpreter = interpreter || c == '\x02';
+    out += c;
+  }
+  return out;
+}
+
+class Session : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    // Where cmd would ask before its copy replaces a file, the answer could only be the end of
+    // the input: have it replace the file, as a player would answer.
+    SetEnvironmentVariableW(L"COPYCMD", L"/Y");
+    UseMarker(true);
+  }
+
+  // Has the program's command lines go through the command marker, or straight to the system's
+  // interpreter (COMSPEC as it was, or cmd.exe where it was not set) as when a player runs it.
+  static void UseMarker(bool marker) {
+    static const std::wstring system_interpreter = [] {
+      wchar_t value[MAX_PATH] = L"";
+      const DWORD length = GetEnvironmentVariableW(L"COMSPEC", value, MAX_PATH);
+      return length < MAX_PATH ? std::wstring(value, length) : std::wstring();
+    }();
+    const std::wstring interpreter =
+        marker ? ProgramPath(SK_BACKUP_MARKER_NAME).wstring() : system_interpreter;
+    SetEnvironmentVariableW(L"COMSPEC", interpreter.empty() ? nullptr : interpreter.c_str());
+  }
+
+  void SetUp() override {
+    static int sessions = 0;
+    root_ = fs::temp_directory_path() / ("sk-session-" + std::to_string(GetCurrentProcessId()) +
+                                         "-" + std::to_string(++sessions));
+    fs::remove_all(root_);
+    game_ = root_ / "game";
+    WriteLive(kLive);
+  }
+
+  void TearDown() override {
+    fs::remove_all(root_);
+  }
+
+  void WriteLive(const Contents& contents) {
+    for (int i = 0; i < 3; ++i) {
+      SaveFile(game_ / "System" / kNames[i], contents[i]);
+    }
+  }
+
+  // Runs the program in the game folder and checks its transcript, its line ends and its exit
+  // status.
+  void ExpectSession(const std::string& input, const std::string& transcript,
+                     bool closed_input = false) {
+    const Outcome run = RunProgram(game_, input, closed_input);
+    EXPECT_TRUE(run.finished) << "the program did not finish within 60 s";
+    int bare_line_feeds = 0;
+    EXPECT_EQ(ProgramPart(run.output, bare_line_feeds), transcript);
+    EXPECT_EQ(bare_line_feeds, 0) << "line feeds should reach the console as CR LF";
+    EXPECT_EQ(run.exit_code, 0u) << ::testing::PrintToString(run.output);
+  }
+
+  Tree Disk() const {
+    Tree tree;
+    for (const auto& entry : fs::recursive_directory_iterator(game_)) {
+      const std::string rel = entry.path().lexically_relative(game_).generic_string();
+      if (entry.is_directory()) {
+        tree[rel + "/"] = "";
+      } else {
+        tree[rel] = LoadFile(entry.path());
+      }
+    }
+    return tree;
+  }
+
+  fs::path root_;
+  fs::path game_;
+};
+
+enum class Setup { kFresh, kOldBackup, kNoKeybinds };
+
+struct Case {
+  const char* name;
+  Setup setup;
+  std::string input;  // its first byte goes to the pause at start-up
+  std::string transcript;
+  Tree disk;
+};
+
+void PrintTo(const Case& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class Dialogue : public Session, public ::testing::WithParamInterface<Case> {};
+
+TEST_P(Dialogue, TranscriptAndFiles) {
+  const Case& c = GetParam();
+  if (c.setup == Setup::kOldBackup) {
+    for (int i = 0; i < 3; ++i) {
+      SaveFile(game_ / "Skulvane_Backups" / ("BACKUP_"s + kNames[i]), kOld[i]);
+    }
+  } else if (c.setup == Setup::kNoKeybinds) {
+    fs::remove(game_ / "System" / kNames[1]);
+  }
+  ExpectSession(c.input, c.transcript);
+  EXPECT_EQ(Disk(), c.disk);
+}
+
+const Tree kUntouched = Layout(kLive, false, kNone);
+const Tree kUntouchedOld = Layout(kLive, true, kOld);
+const Tree kBackedUp = Layout(kLive, true, kLive);
+
+const Case kCases[] = {
+    {"ExitLower", Setup::kFresh, "\nx\n", Transcript({}), kUntouched},
+    {"EndOfInput", Setup::kFresh, "", Transcript({}), kUntouched},
+    {"PauseAtStartTakesTheFirstByte", Setup::kFresh, "1x", Transcript({}), kUntouched},
+    {"InvalidChoices", Setup::kFresh, "\n11\nyes\n\n0 x",
+     Transcript({kInvalid, kInvalid, kInvalid}), kUntouched},
+    {"BackupAll", Setup::kFresh, "\r\n 1 \r\nX\r\n", Transcript({BackupAll()}), kBackedUp},
+    {"BackupAllOverOldBackup", Setup::kOldBackup, "\n1 x", Transcript({BackupAll()}), kBackedUp},
+    {"BackupAllWithMissingLiveFile", Setup::kNoKeybinds, "\n1\nx\n", Transcript({BackupAll()}),
+     Layout({kLive[0], nullptr, kLive[2]}, true, {kLive[0], nullptr, kLive[2]})},
+    {"BackupEachMixedAnswers", Setup::kOldBackup, "\n2\ny\nyes\nY\nx\n",
+     Transcript({BackupEach({true, false, true})}),
+     Layout(kLive, true, {kLive[0], kOld[1], kLive[2]})},
+    {"BackupEachEndOfInputInQuestions", Setup::kFresh, "\n2\ny\n",
+     Transcript({BackupEach({true, false, false})}),
+     Layout(kLive, true, {kLive[0], nullptr, nullptr})},
+    {"RestoreAll", Setup::kOldBackup, "\n3\ny\nx\n", Transcript({RestoreAll()}),
+     Layout(kOld, true, kOld)},
+    {"RestoreAllAnsweredNo", Setup::kOldBackup, "\n3\nn\n3 yes x",
+     Transcript({kRestoreAllAsk, kRestoreAllAsk}), kUntouchedOld},
+    {"RestoreAllBeforeAnyBackup", Setup::kFresh, "\n3 y x", Transcript({RestoreAll()}), kUntouched},
+    {"RestoreEachTypedAhead", Setup::kOldBackup, "\n4 y x Y\nx\n",
+     Transcript({RestoreEach({true, false, true})}),
+     Layout({kOld[0], kLive[1], kOld[2]}, true, kOld)},
+};
+
+INSTANTIATE_TEST_SUITE_P(Sessions, Dialogue, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<Case>& info) {
+                           return std::string(info.param.name);
+                         });
+
+TEST_F(Session, RestoreBringsBackWhatWasBackedUp) {
+  ExpectSession("\n1\nx\n", Transcript({BackupAll()}));
+  WriteLive(kEdited);
+  ExpectSession("\n4 y y y x\n", Transcript({RestoreEach(kAll)}));
+  EXPECT_EQ(Disk(), kBackedUp);
+}
+
+TEST_F(Session, BacksUpWithTheSystemInterpreterItself) {
+  UseMarker(false);
+  const Outcome run = RunProgram(game_, "\n1\nx\n");
+  UseMarker(true);
+  EXPECT_TRUE(run.finished);
+  EXPECT_EQ(run.exit_code, 0u);
+  EXPECT_NE(run.output.find("\r\nFile backup complete.\r\n"), std::string::npos) << run.output;
+  EXPECT_EQ(Disk(), kBackedUp);
+}
+
+TEST_F(Session, ClosedInputEndsTheRun) {
+  ExpectSession("", Transcript({}), true);
+  EXPECT_EQ(Disk(), kUntouched);
+}
+
+}  // namespace
