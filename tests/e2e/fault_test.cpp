@@ -1,6 +1,7 @@
 // The built program run as a player would, with piped input, while its copies fail: every
 // failed copy must leave the folders exactly as they were, and a kill at any moment of a
-// restore must leave the live file whole. Every expected text is written out here on its own.
+// restore must leave the live file whole. The expected texts are written out in the tests (here
+// and in dialogue_texts.hpp), not taken from the program's sources.
 
 #include <fcntl.h>
 #include <grp.h>
@@ -26,12 +27,14 @@
 
 #include <gtest/gtest.h>
 
+#include "dialogue_texts.hpp"
+
 namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+using namespace texts;
 
-const char* const kNames[] = {"SkAux.ini", "SkulvaneUser.ini", "SkLoadouts.ini"};
 const std::string kLastCycle = "X)  Exit.\n\nPress any key to continue...\n";
 
 /// `size` bytes made of 8-byte blocks "<tag><7 hex digits of the block's number>", so that a
@@ -196,7 +199,7 @@ struct Fault {
   void (*prepare)(const fs::path& game);
   const char* input;
   std::string reports;  // standard error, whole
-  const char* done;     // the operation's last message
+  std::string done;     // the operation's last message
   rlim_t file_size_limit = RLIM_INFINITY;
   bool unprivileged = false;
 };
@@ -220,18 +223,17 @@ std::string EachReport(const std::string& folder, const std::string& prefix,
 
 const Fault kFaults[] = {
     {"WritesCutShortByAFileSizeLimitOnBackup", Untouched, "1\nx\n",
-     kFolderExists + EachReport("Skulvane_Backups", "BACKUP_", "File too large"),
-     "\nFile backup complete.\n", 16 * 1024},
+     kFolderExists + EachReport("Skulvane_Backups", "BACKUP_", "File too large"), kBackupDone,
+     16 * 1024},
     {"WritesCutShortByAFileSizeLimitOnRestore", Untouched, "3\ny\nx\n",
-     EachReport("System", "", "File too large"), "\nFile restore complete.\n", 16 * 1024},
+     EachReport("System", "", "File too large"), kRestoreAllDone, 16 * 1024},
     {"BackupFolderThatMayNotBeWritten",
      [](const fs::path& game) { fs::permissions(game / "Skulvane_Backups", fs::perms(0555)); },
      "1\nx\n", kFolderExists + EachReport("Skulvane_Backups", "BACKUP_", "Permission denied"),
-     "\nFile backup complete.\n", RLIM_INFINITY, true},
+     kBackupDone, RLIM_INFINITY, true},
     {"SystemFolderThatMayNotBeWritten",
      [](const fs::path& game) { fs::permissions(game / "System", fs::perms(0555)); }, "3\ny\nx\n",
-     EachReport("System", "", "Permission denied"), "\nFile restore complete.\n", RLIM_INFINITY,
-     true},
+     EachReport("System", "", "Permission denied"), kRestoreAllDone, RLIM_INFINITY, true},
     {"TargetThatIsAFolder",
      [](const fs::path& game) {
        const fs::path target = game / "Skulvane_Backups" / "BACKUP_SkAux.ini";
@@ -241,7 +243,7 @@ const Fault kFaults[] = {
      },
      "2 y n n x\n",
      kFolderExists + "Cannot copy to Skulvane_Backups\\BACKUP_SkAux.ini: Is a directory\n",
-     "\nFile backup complete.\n"},
+     kBackupDone},
     {"BackupFolderNameTakenByAFile",
      [](const fs::path& game) {
        fs::remove_all(game / "Skulvane_Backups");
@@ -250,14 +252,14 @@ const Fault kFaults[] = {
      "1\nx\n",
      "Cannot create folder Skulvane_Backups: File exists\n" +
          EachReport("Skulvane_Backups", "BACKUP_", "Not a directory"),
-     "\nFile backup complete.\n"},
+     kBackupDone},
     {"MissingSource",
      [](const fs::path& game) {
        fs::remove(game / "Skulvane_Backups" / "BACKUP_SkulvaneUser.ini");
      },
      "4 n y n x\n",
      "Cannot copy Skulvane_Backups\\BACKUP_SkulvaneUser.ini: No such file or directory\n",
-     "\n\nFile restore complete\n"},
+     kRestoreEachDone},
 };
 
 class FailedCopy : public Faults, public ::testing::WithParamInterface<Fault> {};

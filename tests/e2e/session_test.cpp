@@ -1,6 +1,7 @@
 // Whole sessions of the built program, run as a player would: in a scratch game folder, with
-// scripted input and standard output and standard error merged into one transcript. Every
-// expected text below is written out here on its own, not taken from the program's sources.
+// scripted input and standard output and standard error merged into one transcript. The expected
+// texts are written out in the tests (here and in dialogue_texts.hpp), not taken from the program's
+// sources.
 
 #include <fcntl.h>
 #include <signal.h>
@@ -21,62 +22,21 @@
 
 #include <gtest/gtest.h>
 
+#include "dialogue_texts.hpp"
+
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::string_literals;
+using namespace texts;
 using Tree = std::map<std::string, std::string>;  // relative path -> contents; folders end in '/'
 using PerFile = std::array<std::string, 3>;       // SkAux.ini, SkulvaneUser.ini, SkLoadouts.ini
 
 const std::string kClear = "\f";
 const std::string kPause = "Press any key to continue...\n";
-const std::string kDisclaimer =
-    "By using this program you agree that the author is not"
-    "\nresponsible for any problems that this program may cause.\n\n";
-const std::string kMenu = kClear +
-                          "Welcome to sk-backup version 1.0"
-                          "\n\n\nWhat would you like to do?"
-                          "\n\n1)  Back up all files(you will lose any previously backed up files)."
-                          "\n2)  Back up files individually(you will lose any previously backed up "
-                          "files)."
-                          "\n3)  Restore all files from backup(if backup exists)."
-                          "\n4)  Restore files individually(if backup exists)."
-                          "\n\nX)  Exit.\n\n";
-const std::string kInvalid = "\n\nInvalid input, enter either 1, 2, 3, 4, or X.\n";
-const std::string kYesNo = "\nY for yes, anything else for no.\n";
-const std::string kMakeFolder = "Attempting to create directory Skulvane_Backups\t";
+// What the POSIX layer writes for md and copy.
 const std::string kFolderExists = "Folder Skulvane_Backups already exists.\n";
 const std::string kCopied = "1 file copied.\n";
-const std::string kBackupDone = "\nFile backup complete.\n";
-const std::string kRestoreAllAsk =
-    "Are you sure you want to overwrite your current files with the backed up files?" + kYesNo;
-const std::string kRestoreAllDone = "\nFile restore complete.\n";
-const std::string kRestoreEachDone = "\n\nFile restore complete\n";
-
-const PerFile kBackupAllMsg = {"\n\nAttempting to back up SkAux.ini\t\t",
-                               "\nAttempting to back up SkulvaneUser.ini\t",
-                               "\nAttempting to back up SkLoadouts.ini\t"};
-const PerFile kRestoreAllMsg = {"\n\nAttempting to restore SkAux.ini\t\t",
-                                "\n\nAttempting to restore SkulvaneUser.ini\t",
-                                "\n\nAttempting to restore SkLoadouts.ini\t"};
-const PerFile kBackupAsk = {
-    "\n\nWould you like to back up SkAux.ini?"
-    "\n(contains video, audio, and misc. network config. data)" +
-        kYesNo,
-    "\n\nWould you like to back up SkulvaneUser.ini?\n(contains keybinds)" + kYesNo,
-    "\n\nWould you like to back up SkLoadouts.ini?\n(contains Loadouts)" + kYesNo};
-const PerFile kBackupEachMsg = {"\nAttempting to back up SkAux.ini\t\t",
-                                "\nAttempting to back up SkulvaneUser.ini\t",
-                                "\nAttempting to back up SkLoadouts.ini\t"};
-const PerFile kRestoreAsk = {
-    "Would you like to restore SkAux.ini?"
-    "\n(contains video, audio, and misc. network config. data)" +
-        kYesNo,
-    "\n\nWould you like to restore SkulvaneUser.ini?\n(contains keybinds)" + kYesNo,
-    "\n\nWould you like to restore SkLoadouts.ini?\n(contains Loadouts)" + kYesNo};
-const PerFile kRestoreEachMsg = {"\nAttempting to restore SkAux.ini\t\t",
-                                 "\nAttempting to restore SkulvaneUser.ini\t",
-                                 "\nAttempting to restore SkLoadouts.ini\t"};
 const std::string kNoKeybindsReport =
     "Cannot copy System\\SkulvaneUser.ini: No such file or directory\n";
 const PerFile kNoBackup = {
@@ -90,9 +50,9 @@ const PerFile kNothing = {};  // an empty report marks a file answered no
 std::string Transcript(std::initializer_list<std::string> bodies) {
   std::string out = kClear + kDisclaimer + kPause;
   for (const std::string& body : bodies) {
-    out += kMenu + body + kPause;
+    out += kClear + kMenu + body + kPause;
   }
-  return out + kMenu + kPause;
+  return out + kClear + kMenu + kPause;
 }
 
 std::string BackupAll(const std::string& md_report, const PerFile& report) {
@@ -135,7 +95,6 @@ const Contents kLive = {"[Video]\nResX=1920\n", "[Keys]\nFire=Mouse1\n",
 const Contents kOld = {"[Video]\nResX=640\n", "[Keys]\nFire=Space\n", "[Loadout]\nSlot1=Pistol\n"};
 const Contents kEdited = {"ResX=800\n", "Fire=Enter\n", "Slot1=Knife\n"};
 const Contents kNone = {};
-const std::array<const char*, 3> kNames = {"SkAux.ini", "SkulvaneUser.ini", "SkLoadouts.ini"};
 
 Tree Layout(const Contents& live, bool folder, const Contents& backup) {
   Tree tree = {{"System/", ""}};

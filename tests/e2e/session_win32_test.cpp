@@ -1,10 +1,11 @@
 // Whole sessions of the Windows program, run as a player would pipe them: in a scratch game
 // folder, with the scripted input waiting in a pipe, standard output and standard error merged in
 // another, and the system's command interpreter (cmd, or Wine's) carrying out cls, pause, md and
-// copy. Every expected text below is written out here on its own, not taken from the program's
-// sources. The command marker stands in as COMSPEC and brackets each command line in the
-// transcript: the program's texts and its command lines are compared byte for byte, while what
-// the interpreter writes is its own and left out; the files on disk show what md and copy did.
+// copy. The expected texts are written out in the tests (here and in dialogue_texts.hpp), not
+// taken from the program's sources. The command marker stands in as COMSPEC and brackets each
+// command line in the transcript: the program's texts and its command lines are compared byte for
+// byte, while what the interpreter writes is its own and left out; the files on disk show what md
+// and copy did.
 //
 // The interpreter's pause reads its key from the program's standard input. The pause at start-up
 // runs before the program reads anything and takes the first byte of the input; the program's
@@ -22,10 +23,13 @@
 
 #include <gtest/gtest.h>
 
+#include "dialogue_texts.hpp"
+
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::string_literals;
+using namespace texts;
 using Tree = std::map<std::string, std::string>;  // relative path -> contents; folders end in '/'
 using PerFile = std::array<bool, 3>;              // SkAux.ini, SkulvaneUser.ini, SkLoadouts.ini
 
@@ -35,52 +39,7 @@ std::string Command(const std::string& line) {
 }
 const std::string kCls = Command("cls");
 const std::string kPause = Command("pause");
-const std::string kDisclaimer =
-    "By using this program you agree that the author is not"
-    "\nresponsible for any problems that this program may cause.\n\n";
-const std::string kMenu =
-    "Welcome to sk-backup version 1.0"
-    "\n\n\nWhat would you like to do?"
-    "\n\n1)  Back up all files(you will lose any previously backed up files)."
-    "\n2)  Back up files individually(you will lose any previously backed up files)."
-    "\n3)  Restore all files from backup(if backup exists)."
-    "\n4)  Restore files individually(if backup exists)."
-    "\n\nX)  Exit.\n\n";
-const std::string kInvalid = "\n\nInvalid input, enter either 1, 2, 3, 4, or X.\n";
-const std::string kYesNo = "\nY for yes, anything else for no.\n";
-const std::string kMakeFolder =
-    kCls + "Attempting to create directory Skulvane_Backups\t" + Command("md Skulvane_Backups");
-const std::string kBackupDone = "\nFile backup complete.\n";
-const std::string kRestoreAllAsk =
-    kCls + "Are you sure you want to overwrite your current files with the backed up files?" +
-    kYesNo;
-const std::string kRestoreAllDone = "\nFile restore complete.\n";
-const std::string kRestoreEachDone = "\n\nFile restore complete\n";
-
-const std::array<std::string, 3> kBackupAllMsg = {"\n\nAttempting to back up SkAux.ini\t\t",
-                                                  "\nAttempting to back up SkulvaneUser.ini\t",
-                                                  "\nAttempting to back up SkLoadouts.ini\t"};
-const std::array<std::string, 3> kRestoreAllMsg = {"\n\nAttempting to restore SkAux.ini\t\t",
-                                                   "\n\nAttempting to restore SkulvaneUser.ini\t",
-                                                   "\n\nAttempting to restore SkLoadouts.ini\t"};
-const std::array<std::string, 3> kBackupAsk = {
-    "\n\nWould you like to back up SkAux.ini?"
-    "\n(contains video, audio, and misc. network config. data)" +
-        kYesNo,
-    "\n\nWould you like to back up SkulvaneUser.ini?\n(contains keybinds)" + kYesNo,
-    "\n\nWould you like to back up SkLoadouts.ini?\n(contains Loadouts)" + kYesNo};
-const std::array<std::string, 3> kBackupEachMsg = {"\nAttempting to back up SkAux.ini\t\t",
-                                                   "\nAttempting to back up SkulvaneUser.ini\t",
-                                                   "\nAttempting to back up SkLoadouts.ini\t"};
-const std::array<std::string, 3> kRestoreAsk = {
-    "Would you like to restore SkAux.ini?"
-    "\n(contains video, audio, and misc. network config. data)" +
-        kYesNo,
-    "\n\nWould you like to restore SkulvaneUser.ini?\n(contains keybinds)" + kYesNo,
-    "\n\nWould you like to restore SkLoadouts.ini?\n(contains Loadouts)" + kYesNo};
-const std::array<std::string, 3> kRestoreEachMsg = {"\nAttempting to restore SkAux.ini\t\t",
-                                                    "\nAttempting to restore SkulvaneUser.ini\t",
-                                                    "\nAttempting to restore SkLoadouts.ini\t"};
+const std::string kMd = Command("md Skulvane_Backups");
 const std::array<std::string, 3> kBackupCopy = {
     Command("copy System\\SkAux.ini Skulvane_Backups\\BACKUP_SkAux.ini"),
     Command("copy System\\SkulvaneUser.ini Skulvane_Backups\\BACKUP_SkulvaneUser.ini"),
@@ -101,7 +60,7 @@ std::string Transcript(std::initializer_list<std::string> bodies) {
 }
 
 std::string BackupAll() {
-  std::string out = kMakeFolder;
+  std::string out = kCls + kMakeFolder + kMd;
   for (int i = 0; i < 3; ++i) {
     out += kBackupAllMsg[i] + kBackupCopy[i];
   }
@@ -109,7 +68,7 @@ std::string BackupAll() {
 }
 
 std::string BackupEach(const PerFile& yes) {
-  std::string out = kMakeFolder;
+  std::string out = kCls + kMakeFolder + kMd;
   for (int i = 0; i < 3; ++i) {
     out += kBackupAsk[i] + (yes[i] ? kBackupEachMsg[i] + kBackupCopy[i] : "");
   }
@@ -117,12 +76,13 @@ std::string BackupEach(const PerFile& yes) {
 }
 
 std::string RestoreAll() {
-  std::string out = kRestoreAllAsk;
+  std::string out = kCls + kRestoreAllAsk;
   for (int i = 0; i < 3; ++i) {
     out += kRestoreAllMsg[i] + kRestoreCopy[i];
   }
   return out + kRestoreAllDone;
 }
+const std::string kRestoreAllNo = kCls + kRestoreAllAsk;
 
 std::string RestoreEach(const PerFile& yes) {
   std::string out = kCls;
@@ -140,7 +100,6 @@ const Contents kOld = {"[Video]\r\nResX=640\r\n", "[Keys]\r\nFire=Space\r\n",
                        "[Loadout]\r\nSlot1=Pistol\r\n"};
 const Contents kEdited = {"ResX=800\r\n", "Fire=Enter\r\n", "Slot1=Knife\r\n"};
 const Contents kNone = {};
-const std::array<const char*, 3> kNames = {"SkAux.ini", "SkulvaneUser.ini", "SkLoadouts.ini"};
 
 Tree Layout(const Contents& live, bool folder, const Contents& backup) {
   Tree tree = {{"System/", ""}};
@@ -401,7 +360,7 @@ const Case kCases[] = {
     {"RestoreAll", Setup::kOldBackup, "\n3\ny\nx\n", Transcript({RestoreAll()}),
      Layout(kOld, true, kOld)},
     {"RestoreAllAnsweredNo", Setup::kOldBackup, "\n3\nn\n3 yes x",
-     Transcript({kRestoreAllAsk, kRestoreAllAsk}), kUntouchedOld},
+     Transcript({kRestoreAllNo, kRestoreAllNo}), kUntouchedOld},
     {"RestoreAllBeforeAnyBackup", Setup::kFresh, "\n3 y x", Transcript({RestoreAll()}), kUntouched},
     {"RestoreEachTypedAhead", Setup::kOldBackup, "\n4 y x Y\nx\n",
      Transcript({RestoreEach({true, false, true})}),

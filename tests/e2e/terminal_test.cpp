@@ -1,6 +1,7 @@
 // The built program at a real (pseudo-)terminal: each key is typed only once the prompt it
 // answers is on the screen, and everything the terminal shows, echo included, is compared in
-// order. Every expected text below is written out here on its own.
+// order. The expected texts are written out in the tests (here and in dialogue_texts.hpp), not
+// taken from the program's sources.
 
 #include <poll.h>
 #include <signal.h>
@@ -23,6 +24,8 @@
 
 #include <gtest/gtest.h>
 
+#include "dialogue_texts.hpp"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -43,20 +46,9 @@ std::string Screen(const std::string& text) {
 const std::string kCls = "\x1b[H\x1b[2J\x1b[3J";
 const std::string kPrompt = "Press any key to continue...";
 const std::string kKeyTaken = "\r\n";  // the pause ends its line, and shows no key
-const std::string kDisclaimer = Screen(
-    "By using this program you agree that the author is not"
-    "\nresponsible for any problems that this program may cause.\n\n");
-const std::string kMenu = Screen(
-    "Welcome to sk-backup version 1.0"
-    "\n\n\nWhat would you like to do?"
-    "\n\n1)  Back up all files(you will lose any previously backed up files)."
-    "\n2)  Back up files individually(you will lose any previously backed up files)."
-    "\n3)  Restore all files from backup(if backup exists)."
-    "\n4)  Restore files individually(if backup exists)."
-    "\n\nX)  Exit.\n\n");
-const std::string kRestoreAllAsk = Screen(
-    "Are you sure you want to overwrite your current files with the backed up files?"
-    "\nY for yes, anything else for no.\n");
+const std::string kDisclaimer = Screen(texts::kDisclaimer);
+const std::string kMenu = Screen(texts::kMenu);
+const std::string kRestoreAllAsk = Screen(texts::kRestoreAllAsk);
 
 std::string Visible(const std::string& text) {
   std::string out;
