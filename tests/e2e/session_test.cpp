@@ -12,10 +12,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <initializer_list>
-#include <iterator>
-#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,14 +20,15 @@
 #include <gtest/gtest.h>
 
 #include "dialogue_texts.hpp"
+#include "session_case.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::string_literals;
 using namespace texts;
-using Tree = std::map<std::string, std::string>;  // relative path -> contents; folders end in '/'
-using PerFile = std::array<std::string, 3>;       // SkAux.ini, SkulvaneUser.ini, SkLoadouts.ini
+using namespace session;
+using PerFile = std::array<std::string, 3>;  // SkAux.ini, SkulvaneUser.ini, SkLoadouts.ini
 
 const std::string kClear = "\f";
 const std::string kPause = "Press any key to continue...\n";
@@ -89,38 +87,11 @@ std::string RestoreEach(const PerFile& report) {
 }
 
 // Settings as the game left them, as an older backup holds them, and after the player edited them.
-using Contents = std::array<const char*, 3>;  // nullptr: no such file
 const Contents kLive = {"[Video]\nResX=1920\n", "[Keys]\nFire=Mouse1\n",
                         "[Loadout]\nSlot1=Rifle\n"};
 const Contents kOld = {"[Video]\nResX=640\n", "[Keys]\nFire=Space\n", "[Loadout]\nSlot1=Pistol\n"};
 const Contents kEdited = {"ResX=800\n", "Fire=Enter\n", "Slot1=Knife\n"};
 const Contents kNone = {};
-
-Tree Layout(const Contents& live, bool folder, const Contents& backup) {
-  Tree tree = {{"System/", ""}};
-  if (folder) {
-    tree["Skulvane_Backups/"] = "";
-  }
-  for (int i = 0; i < 3; ++i) {
-    if (live[i] != nullptr) {
-      tree["System/"s + kNames[i]] = live[i];
-    }
-    if (backup[i] != nullptr) {
-      tree["Skulvane_Backups/BACKUP_"s + kNames[i]] = backup[i];
-    }
-  }
-  return tree;
-}
-
-void WriteFile(const fs::path& path, const std::string& text) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 class Session : public ::testing::Test {
  protected:
@@ -139,7 +110,7 @@ class Session : public ::testing::Test {
   void WriteLive(const fs::path& dir, const std::array<const char*, 3>& names,
                  const Contents& contents) {
     for (int i = 0; i < 3; ++i) {
-      WriteFile(game_ / dir / names[i], contents[i]);
+      SaveFile(game_ / dir / names[i], contents[i]);
     }
   }
 
@@ -147,7 +118,7 @@ class Session : public ::testing::Test {
   // takes over ten seconds is killed.
   void ExpectSession(const std::string& input, const std::string& transcript,
                      std::vector<std::string> args = {}) {
-    WriteFile(root_ / "input", input);
+    SaveFile(root_ / "input", input);
     const std::string in = (root_ / "input").string();
     const std::string out = (root_ / "output").string();
     const std::string dir = game_.string();
@@ -180,52 +151,23 @@ class Session : public ::testing::Test {
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    EXPECT_EQ(ReadFile(out), transcript);
+    EXPECT_EQ(LoadFile(out), transcript);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wait status " << status;
   }
 
   Tree Disk() const {
-    Tree tree;
-    for (const auto& entry : fs::recursive_directory_iterator(game_)) {
-      const std::string rel = entry.path().lexically_relative(game_).generic_string();
-      if (entry.is_directory()) {
-        tree[rel + "/"] = "";
-      } else {
-        tree[rel] = ReadFile(entry.path());
-      }
-    }
-    return tree;
+    return FolderTree(game_);
   }
 
   fs::path root_;
   fs::path game_;
 };
 
-enum class Setup { kFresh, kOldBackup, kNoKeybinds };
-
-struct Case {
-  const char* name;
-  Setup setup;
-  std::string input;
-  std::string transcript;
-  Tree disk;
-};
-
-void PrintTo(const Case& c, std::ostream* os) {
-  *os << c.name;
-}
-
 class Dialogue : public Session, public ::testing::WithParamInterface<Case> {};
 
 TEST_P(Dialogue, TranscriptAndFiles) {
   const Case& c = GetParam();
-  if (c.setup == Setup::kOldBackup) {
-    for (int i = 0; i < 3; ++i) {
-      WriteFile(game_ / "Skulvane_Backups" / ("BACKUP_"s + kNames[i]), kOld[i]);
-    }
-  } else if (c.setup == Setup::kNoKeybinds) {
-    fs::remove(game_ / "System" / kNames[1]);
-  }
+  Prepare(game_, c.setup, kOld);
   ExpectSession(c.input, c.transcript);
   EXPECT_EQ(Disk(), c.disk);
 }
@@ -306,7 +248,7 @@ TEST_F(Session, NamesOnDiskMatchIgnoringCase) {
   fs::remove_all(game_ / "System");
   const std::array<const char*, 3> names = {"skaux.ini", "skulvaneuser.ini", "SKLOADOUTS.INI"};
   WriteLive("system", names, kLive);
-  WriteFile(game_ / "skulvane_backups/backup_skaux.ini", kOld[0]);
+  SaveFile(game_ / "skulvane_backups/backup_skaux.ini", kOld[0]);
 
   ExpectSession("1\nx\n", Transcript({BackupAll(kFolderExists, kAllCopied)}));
   Tree expected = {{"skulvane_backups/", ""},

@@ -15,23 +15,20 @@
 
 #include <array>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <map>
 #include <string>
 #include <thread>
 
 #include <gtest/gtest.h>
 
 #include "dialogue_texts.hpp"
+#include "session_case.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
-using namespace std::string_literals;
 using namespace texts;
-using Tree = std::map<std::string, std::string>;  // relative path -> contents; folders end in '/'
-using PerFile = std::array<bool, 3>;              // SkAux.ini, SkulvaneUser.ini, SkLoadouts.ini
+using namespace session;
+using PerFile = std::array<bool, 3>;  // SkAux.ini, SkulvaneUser.ini, SkLoadouts.ini
 
 // A command line as the command marker shows it, without what the interpreter wrote.
 std::string Command(const std::string& line) {
@@ -93,39 +90,12 @@ std::string RestoreEach(const PerFile& yes) {
 }
 
 // Settings as the game left them, as an older backup holds them, and after the player edited them.
-using Contents = std::array<const char*, 3>;  // nullptr: no such file
 const Contents kLive = {"[Video]\r\nResX=1920\r\n", "[Keys]\r\nFire=Mouse1\r\n",
                         "[Loadout]\r\nSlot1=Rifle\r\n"};
 const Contents kOld = {"[Video]\r\nResX=640\r\n", "[Keys]\r\nFire=Space\r\n",
                        "[Loadout]\r\nSlot1=Pistol\r\n"};
 const Contents kEdited = {"ResX=800\r\n", "Fire=Enter\r\n", "Slot1=Knife\r\n"};
 const Contents kNone = {};
-
-Tree Layout(const Contents& live, bool folder, const Contents& backup) {
-  Tree tree = {{"System/", ""}};
-  if (folder) {
-    tree["Skulvane_Backups/"] = "";
-  }
-  for (int i = 0; i < 3; ++i) {
-    if (live[i] != nullptr) {
-      tree["System/"s + kNames[i]] = live[i];
-    }
-    if (backup[i] != nullptr) {
-      tree["Skulvane_Backups/BACKUP_"s + kNames[i]] = backup[i];
-    }
-  }
-  return tree;
-}
-
-void SaveFile(const fs::path& path, const std::string& text) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string LoadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 /// A program built beside this one.
 fs::path ProgramPath(const char* name) {
@@ -292,47 +262,18 @@ class Session : public ::testing::Test {
   }
 
   Tree Disk() const {
-    Tree tree;
-    for (const auto& entry : fs::recursive_directory_iterator(game_)) {
-      const std::string rel = entry.path().lexically_relative(game_).generic_string();
-      if (entry.is_directory()) {
-        tree[rel + "/"] = "";
-      } else {
-        tree[rel] = LoadFile(entry.path());
-      }
-    }
-    return tree;
+    return FolderTree(game_);
   }
 
   fs::path root_;
   fs::path game_;
 };
 
-enum class Setup { kFresh, kOldBackup, kNoKeybinds };
-
-struct Case {
-  const char* name;
-  Setup setup;
-  std::string input;  // its first byte goes to the pause at start-up
-  std::string transcript;
-  Tree disk;
-};
-
-void PrintTo(const Case& c, std::ostream* os) {
-  *os << c.name;
-}
-
 class Dialogue : public Session, public ::testing::WithParamInterface<Case> {};
 
 TEST_P(Dialogue, TranscriptAndFiles) {
   const Case& c = GetParam();
-  if (c.setup == Setup::kOldBackup) {
-    for (int i = 0; i < 3; ++i) {
-      SaveFile(game_ / "Skulvane_Backups" / ("BACKUP_"s + kNames[i]), kOld[i]);
-    }
-  } else if (c.setup == Setup::kNoKeybinds) {
-    fs::remove(game_ / "System" / kNames[1]);
-  }
+  Prepare(game_, c.setup, kOld);
   ExpectSession(c.input, c.transcript);
   EXPECT_EQ(Disk(), c.disk);
 }
