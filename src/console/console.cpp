@@ -23,6 +23,7 @@ void start() {
   // Standard input then reads through a buffer of its own, which a pause on a terminal
   // bypasses: words typed ahead on a line stay there for the next read.
   std::ios_base::sync_with_stdio(false);
+  prepare_platform();
 }
 
 void write(const char* message) {

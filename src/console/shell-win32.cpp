@@ -26,4 +26,6 @@ void open_closed_standard_streams() {
   }
 }
 
+void prepare_platform() {}
+
 }  // namespace console

@@ -3,6 +3,7 @@
 // order. The expected texts are written out in the tests (here and in dialogue_texts.hpp), not
 // taken from the program's sources.
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -70,6 +71,9 @@ bool SameModes(const termios& a, const termios& b) {
          cfgetispeed(&a) == cfgetispeed(&b) && cfgetospeed(&a) == cfgetospeed(&b);
 }
 
+/// How the shell starts the program.
+enum class How { kInTheForeground, kInTheBackground, kWithNonBlockingInput };
+
 /// The program started on a fresh pseudo-terminal. The test keeps the terminal's own side open
 /// too, so that its modes can still be read once the program has ended.
 struct PtySession {
@@ -93,7 +97,7 @@ struct PtySession {
     }
   }
 
-  bool Start(const fs::path& dir) {
+  bool Start(const fs::path& dir, How how) {
     winsize size{};
     size.ws_row = 25;
     size.ws_col = 80;
@@ -105,17 +109,72 @@ struct PtySession {
     if (pid == 0) {
       // login_tty closes the slave descriptor; the parent keeps its own.
       close(master);
-      signal(SIGINT, SIG_DFL);
       sigset_t none;
       sigemptyset(&none);
       sigprocmask(SIG_SETMASK, &none, nullptr);
       if (login_tty(slave) != 0 || chdir(dir.c_str()) != 0) {
         _exit(126);
       }
+      RunAsJob(how);
+    }
+    return pid > 0;
+  }
+
+  /// In the child, the session's leader: runs the program as a job, as a shell with job control
+  /// does, and ends as the job ended. At each stop it shows the terminal's echo as it finds it,
+  /// puts its own modes back and brings the job to the foreground again at once (fg).
+  [[noreturn]] static void RunAsJob(How how) {
+    for (int stop : {SIGTSTP, SIGTTIN, SIGTTOU}) {
+      signal(stop, SIG_IGN);
+    }
+    termios shell_modes{};
+    tcgetattr(STDIN_FILENO, &shell_modes);
+    if (how == How::kInTheBackground) {
+      // The shell's line editor has the terminal meanwhile.
+      termios editor = shell_modes;
+      editor.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+      tcsetattr(STDIN_FILENO, TCSANOW, &editor);
+    } else if (how == How::kWithNonBlockingInput) {
+      fcntl(STDIN_FILENO, F_SETFL, fcntl(STDIN_FILENO, F_GETFL) | O_NONBLOCK);
+    }
+    const pid_t job = fork();
+    if (job == 0) {
+      setpgid(0, 0);
+      if (how != How::kInTheBackground) {
+        tcsetpgrp(STDIN_FILENO, getpid());
+      }
+      for (int stop : {SIGTSTP, SIGTTIN, SIGTTOU, SIGINT}) {
+        signal(stop, SIG_DFL);
+      }
       execl(SK_BACKUP_EXE, SK_BACKUP_EXE, static_cast<char*>(nullptr));
       _exit(127);
     }
-    return pid > 0;
+    setpgid(job, job);
+    if (how != How::kInTheBackground) {
+      tcsetpgrp(STDIN_FILENO, job);
+    }
+    int status = 0;
+    while (waitpid(job, &status, WUNTRACED) == job && WIFSTOPPED(status)) {
+      tcsetpgrp(STDIN_FILENO, getpgrp());
+      termios found{};
+      tcgetattr(STDIN_FILENO, &found);
+      const std::string note =
+          (found.c_lflag & ECHO) != 0 ? "[stopped, echo on]\n" : "[stopped, echo off]\n";
+      static_cast<void>(write(STDOUT_FILENO, note.data(), note.size()));
+      tcsetattr(STDIN_FILENO, TCSANOW, &shell_modes);
+      tcsetpgrp(STDIN_FILENO, job);
+      kill(-job, SIGCONT);
+    }
+    if (WIFSIGNALED(status)) {
+      signal(WTERMSIG(status), SIG_DFL);
+      kill(getpid(), WTERMSIG(status));
+    }
+    _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 125);
+  }
+
+  /// Sends `signal_number` to the terminal's foreground job, as a key of the terminal would.
+  void Signal(int signal_number) {
+    ASSERT_EQ(kill(-tcgetpgrp(master), signal_number), 0);
   }
 
   /// Reads what the terminal shows for up to `ms` milliseconds, or until something came.
@@ -188,17 +247,20 @@ enum class Answer {
   kKeyAtOnce,  // a pause, answered the moment its prompt shows
 };
 
-/// One exchange: what the terminal shows next, then the keys typed in answer to it.
+/// One exchange: what the terminal shows next, then the keys typed in answer to it, or a signal
+/// sent to the program instead.
 struct Step {
   std::string shows;
   std::string type;  // sent as one write, as a terminal sends one key's bytes
   Answer answer = Answer::kLine;
+  int signal = 0;
 };
 
 struct Case {
   const char* name;
   std::vector<Step> steps;
   int exit_signal;  // 0: the program exits with status 0
+  How how = How::kInTheForeground;
 };
 
 void PrintTo(const Case& c, std::ostream* os) {
@@ -215,11 +277,55 @@ const Case kCases[] = {
       {"x\r\n" + kPrompt, "k", Answer::kKey},
       {kKeyTaken, ""}},
      0},
-    {"APauseTakesOneKeyOfSeveralTypedAtOnce",
-     {{kFirstPause, "qx\n", Answer::kKey},
-      {kMenuAfterKey + kPrompt, "k", Answer::kKey},
+    // What else was typed at the pause would turn up unseen in front of the next answer.
+    {"KeysTypedAtAPauseAfterItsKeyAreDropped",
+     {{kFirstPause, "ab", Answer::kKey},
+      {kMenuAfterKey, "x\n"},
+      {"x\r\n" + kPrompt, "k", Answer::kKey},
       {kKeyTaken, ""}},
      0},
+    {"CtrlSAndCtrlQAreKeysAtAPause",
+     {{kFirstPause, "\x13", Answer::kKey},
+      {kMenuAfterKey, "x\n"},
+      {"x\r\n" + kPrompt, "\x11", Answer::kKey},
+      {kKeyTaken, ""}},
+     0},
+    {"CtrlZAtAPauseStopsWithTheTerminalPutBackAndThePauseWaitsAgain",
+     {{kFirstPause, "\x1a", Answer::kKey},
+      {"\r\n[stopped, echo on]\r\n" + kPrompt, "q", Answer::kKey},
+      {kMenuAfterKey, "x\n"},
+      {"x\r\n" + kPrompt, "k", Answer::kKey},
+      {kKeyTaken, ""}},
+     0},
+    {"SigtstpAtAPauseStopsWithTheTerminalPutBack",
+     {{kFirstPause, "", Answer::kKey, SIGTSTP},
+      {"\r\n[stopped, echo on]\r\n" + kPrompt, "q", Answer::kKey},
+      {kMenuAfterKey, "x\n"},
+      {"x\r\n" + kPrompt, "k", Answer::kKey},
+      {kKeyTaken, ""}},
+     0},
+    {"SigpipeAtAPauseEndsTheProgramWithTheTerminalPutBack",
+     {{kFirstPause, "", Answer::kKey, SIGPIPE}, {kKeyTaken, ""}},
+     SIGPIPE},
+    {"Sigusr1AtAPauseEndsTheProgramWithTheTerminalPutBack",
+     {{kFirstPause, "", Answer::kKey, SIGUSR1}, {kKeyTaken, ""}},
+     SIGUSR1},
+    // The pause takes the terminal only once in the foreground, and puts back the modes it has
+    // there, not those of the shell's line editor.
+    {"StartedInTheBackgroundThenBroughtToTheForeground",
+     {{kCls + kDisclaimer + "[stopped, echo off]\r\n" + kPrompt, "q", Answer::kKey},
+      {kMenuAfterKey, "x\n"},
+      {"x\r\n" + kPrompt, "k", Answer::kKey},
+      {kKeyTaken, ""}},
+     0,
+     How::kInTheBackground},
+    {"InputLeftNonBlockingIsWaitedFor",
+     {{kFirstPause, "q", Answer::kKey},
+      {kMenuAfterKey, "x\n"},
+      {"x\r\n" + kPrompt, "k", Answer::kKey},
+      {kKeyTaken, ""}},
+     0,
+     How::kWithNonBlockingInput},
     {"WordsTypedAheadSurviveEachPause",
      {{kFirstPause, " ", Answer::kKey},
       {kMenuAfterKey, "3 n x\n"},
@@ -278,7 +384,7 @@ class AtATerminal : public ::testing::TestWithParam<Case> {
 TEST_P(AtATerminal, Dialogue) {
   const Case& c = GetParam();
   PtySession session;
-  ASSERT_TRUE(session.Start(game_));
+  ASSERT_TRUE(session.Start(game_, c.how));
   for (const Step& step : c.steps) {
     ASSERT_TRUE(session.Shows(step.shows));
     if (step.answer != Answer::kLine) {
@@ -291,6 +397,9 @@ TEST_P(AtATerminal, Dialogue) {
     }
     if (!step.type.empty()) {
       session.Type(step.type);
+    }
+    if (step.signal != 0) {
+      session.Signal(step.signal);
     }
   }
   const int status = session.Finish();

@@ -11,7 +11,7 @@
 
 #include "backup/settings_files.hpp"
 #include "check.hpp"
-#include "console/shell-posix.hpp"
+#include "console/command_line.hpp"
 
 namespace {
 

@@ -1,4 +1,5 @@
-// How the POSIX build reads the command lines it carries out itself.
+// A fixed command line taken apart, as the POSIX build reads the lines it carries out itself.
+// Pure: nothing here touches a file, the screen or the keyboard.
 #pragma once
 
 #include <string_view>
@@ -19,5 +20,9 @@ struct Command {
 /// "copy SRC DST", the command word in any case. Any other word, a wrong number of arguments,
 /// or a line holding a control character or a quote gives CommandKind::unknown. Touches nothing.
 Command parse_command_line(std::string_view line);
+
+/// True when `a` and `b` are the same but for the case of the ASCII letters A to Z, as Windows
+/// compares command words and names; every other byte must be equal.
+bool equal_ignoring_ascii_case(std::string_view a, std::string_view b);
 
 }  // namespace console

@@ -1,0 +1,22 @@
+// Paths as the command lines write them (backslashes, names in any case), turned into paths of
+// this system and looked up as Windows looks them up: a name that exists with its exact case is
+// that entry; else the first in byte order of the entries equal to it but for the case of ASCII
+// letters; else the name as written (a file or folder yet to be made). Nothing is changed on disk.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace console {
+
+/// `written` with each backslash a slash and each name matched as above, folder by folder; a
+/// leading backslash or slash makes it absolute, and "." and ".." are kept as they are.
+std::string resolve_path(std::string_view written);
+
+/// The folder part of `path`: "." where it has none, "/" for a name at the root.
+std::string folder_of(const std::string& path);
+
+/// `folder` and `name` joined with one slash; an empty folder stands for the current one.
+std::string join(const std::string& folder, const std::string& name);
+
+}  // namespace console
