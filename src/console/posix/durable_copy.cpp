@@ -166,12 +166,10 @@ const char* copy_by_reading(int in, int out, bool& source_failed) {
   }
 }
 
-/// Copies the rest of `in` to `out`, letting the kernel move the data (copy_file_range: no
-/// copying through this process, and a shared extent or a server-side copy where the file
-/// system offers one). Whatever the kernel does not copy, the reading loop copies from where it
-/// stopped: where it declines (another file system, no support), fails, or ends early (a file
-/// whose size says nothing of its content). The loop, meeting a real fault again, reports it
-/// with the side it belongs to.
+/// Copies the rest of `in` to `out`, letting the kernel move the data (copy_file_range: a shared
+/// extent or a server-side copy where the file system offers one). The reading loop copies what
+/// the kernel does not, from where it stopped: where it declines, fails, or ends early (a file
+/// whose size says nothing of its content), and reports a real fault with its side.
 const char* copy_data(int in, int out, bool& source_failed) {
   constexpr std::size_t kChunk = std::size_t{1} << 30;
   for (;;) {
@@ -268,20 +266,6 @@ const char* replace_file(int in, const struct stat& source, const Target& target
   return reason;
 }
 
-/// Why the open file `in` cannot be copied, or nullptr; fills `source`.
-const char* check_source(int in, struct stat& source) {
-  if (fstat(in, &source) != 0) {
-    return std::strerror(errno);
-  }
-  if (S_ISDIR(source.st_mode)) {
-    return std::strerror(EISDIR);
-  }
-  if (!S_ISREG(source.st_mode)) {
-    return "Not a regular file";
-  }
-  return nullptr;
-}
-
 }  // namespace
 
 FolderResult make_folder(const std::string& path) {
@@ -313,8 +297,14 @@ CopyResult copy_file(const std::string& source_path, const std::string& target_p
   struct stat source;
   Target target;
   bool source_failed = true;
-  const char* reason = check_source(in, source);
-  if (reason == nullptr) {
+  const char* reason = nullptr;
+  if (fstat(in, &source) != 0) {
+    reason = std::strerror(errno);
+  } else if (S_ISDIR(source.st_mode)) {
+    reason = std::strerror(EISDIR);
+  } else if (!S_ISREG(source.st_mode)) {
+    reason = "Not a regular file";
+  } else {
     source_failed = false;
     reason = find_target(target_path, target);
   }
