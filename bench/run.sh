@@ -14,8 +14,10 @@
 #    program that does nothing (the floor: the bare cost of starting a process); /bin/true, a
 #    dynamically linked do-nothing, is shown beside it. Beside them: the shell script syncing
 #    each copy and its folder as the program does, and the program linked with every fsync a
-#    no-op (sk-bench-no-fsync, for this measurement only). Then the program's start and exit
-#    alone. Runs interleaved, medians compared.
+#    no-op (sk-bench-no-fsync, for this measurement only), and the yardstick: a static program
+#    that makes the session's six durable replacements and nothing else (sk-bench-durable,
+#    bench/durable.cpp), the least work the program's promise needs. Then the program's start
+#    and exit alone. Runs interleaved, medians compared.
 # 2. Peak memory (maximum resident set, GNU time's %M) of that session, and of a session fed
 #    one word of WORD_MIB MiB with no blank, streamed from a pipe.
 # 3. Copy throughput: the program backing up one file of BIG_MIB MiB (System/SkAux.ini, answers
@@ -37,10 +39,11 @@ fi
 
 cmake --preset release >/dev/null
 cmake --build --preset release -j2 \
-  --target sk-backup sk-bench-timer sk-bench-nothing sk-bench-no-fsync >/dev/null
+  --target sk-backup sk-bench-timer sk-bench-nothing sk-bench-durable sk-bench-no-fsync >/dev/null
 exe=$PWD/build/sk-backup
 timer=$PWD/build/bench/sk-bench-timer
 nothing=$PWD/build/bench/sk-bench-nothing
+durable=$PWD/build/bench/sk-bench-durable
 no_fsync=$PWD/build/bench/sk-bench-no-fsync
 mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)
@@ -93,13 +96,15 @@ echo
 echo "1. Session \"1 3 y x\", settings files of 48, 24 and 16 KiB, median of $runs interleaved runs"
 "$timer" -n "$runs" -d "$game" -i "$dir/session.in" \
   program "$exe" :: shell /bin/sh "$dir/copy.sh" :: floor "$nothing" :: true /bin/true :: \
-  shell+sync /bin/sh "$dir/copy-sync.sh" :: no-fsync "$no_fsync" >"$dir/session.txt"
+  shell+sync /bin/sh "$dir/copy-sync.sh" :: no-fsync "$no_fsync" :: durable "$durable" \
+  >"$dir/session.txt"
 echo "   contestant   median     (least, greatest)      processor time (median)"
 awk '{ t[$1] = $2
     printf "   %-10s %7.3f ms  (%.3f, %.3f)  %7.3f ms\n", $1, $2 * 1e3, $3 * 1e3, $4 * 1e3, $5 * 1e3 }
   END {
     printf "   program / shell script  %5.2f   (target at most 0.35)\n", t["program"] / t["shell"]
     printf "   program / floor         %5.2f   (target at most 2)\n", t["program"] / t["floor"]
+    printf "   program / durable yardstick  %5.2f   (target at most 1.25)\n", t["program"] / t["durable"]
     printf "   program / /bin/true     %5.2f\n", t["program"] / t["true"]
     printf "   program / shell script with sync  %5.2f\n", t["program"] / t["shell+sync"]
     printf "   program without fsync / floor  %5.2f\n", t["no-fsync"] / t["floor"]
@@ -163,7 +168,7 @@ printf '2\ny\nn\nn\nx\n' >"$dir/copy.in"
 echo
 echo "3. Copy of a $big_mib MiB file, data on disk at the end, median of $copy_runs interleaved runs"
 "$timer" -n "$copy_runs" -d "$big" -i "$dir/copy.in" \
-  -p 'rm -f Skulvane_Backups/BACKUP_SkAux.ini Skulvane_Backups/.BACKUP_SkAux.ini.*; sync' \
+  -p 'rm -f Skulvane_Backups/BACKUP_SkAux.ini Skulvane_Backups/.sk-backup-*; sync' \
   program "$exe" :: \
   cp+sync /bin/sh -c \
   'cp System/SkAux.ini Skulvane_Backups/BACKUP_SkAux.ini && sync Skulvane_Backups/BACKUP_SkAux.ini' \
