@@ -9,7 +9,6 @@
 #include <csignal>
 #include <cstdio>
 
-#include "console/console.hpp"
 #include "console/posix/fatal_signals.hpp"
 
 namespace console {
@@ -84,6 +83,11 @@ void show_pause_prompt() {
   std::fflush(stdout);
 }
 
+void end_pause_line() {
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
 /// The modes of the pause: single bytes as they come, no echo, no flow control (Ctrl-S and
 /// Ctrl-Q are keys like any other). The signal keys stay as the player has them.
 termios raw_modes(const termios& saved) {
@@ -117,7 +121,7 @@ void clear_terminal() {
 void wait_for_key() {
   if (isatty(STDIN_FILENO) == 0) {
     show_pause_prompt();
-    end_line();
+    end_pause_line();
     return;
   }
   // A stop is taken only while the pause waits for its key, never while it changes modes.
@@ -135,7 +139,7 @@ void wait_for_key() {
     if (tcgetattr(STDIN_FILENO, &saved) != 0) {
       sigprocmask(SIG_SETMASK, &outside, nullptr);
       show_pause_prompt();
-      end_line();
+      end_pause_line();
       return;
     }
     terminal_taken(saved);
@@ -154,7 +158,7 @@ void wait_for_key() {
   tcsetattr(STDIN_FILENO, TCSANOW, &saved);
   terminal_given_back();
   sigprocmask(SIG_SETMASK, &outside, nullptr);
-  end_line();
+  end_pause_line();
 }
 
 void make_input_blocking() {
