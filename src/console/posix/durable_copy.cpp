@@ -181,11 +181,14 @@ const char* copy_data(int in, int out, bool& source_failed) {
   }
 }
 
-/// Step 3's finish: mode, time and owner, then the data on disk. Returns nullptr or why not.
-const char* finish_temporary(int fd, const struct stat& source, const Target& target) {
+/// Step 3's finish: mode, time and owner, then the data on disk. `made` is the temporary file as
+/// created. Returns nullptr or why not.
+const char* finish_temporary(int fd, const struct stat& source, const Target& target,
+                             const struct stat& made) {
   // A file that existed keeps its owner where the system allows it; a new one made by root gets
   // its folder's. Anything else is the runner's, as for any new file.
-  if (target.exists || geteuid() == 0) {
+  if ((target.exists || geteuid() == 0) &&
+      (made.st_uid != target.st.st_uid || made.st_gid != target.st.st_gid)) {
     static_cast<void>(fchown(fd, target.st.st_uid, target.st.st_gid));
   }
   if (fchmod(fd, source.st_mode & 0777) != 0) {
@@ -202,8 +205,8 @@ const char* finish_temporary(int fd, const struct stat& source, const Target& ta
 }
 
 /// Step 2: a new temporary file in `folder`, locked and recorded for the signal handlers, its
-/// name in `path`. Returns its descriptor, or -1 with errno set.
-int create_temporary(const std::string& folder, std::string& path) {
+/// name in `path`, its status in `made`. Returns its descriptor, or -1 with errno set.
+int create_temporary(const std::string& folder, std::string& path, struct stat& made) {
   for (;;) {
     path = join(folder, std::string(kTemporaryPrefix) + "XXXXXX");
     const sigset_t mask = block_signals();
@@ -219,10 +222,9 @@ int create_temporary(const std::string& folder, std::string& path) {
     if (fd < 0) {
       return -1;
     }
-    struct stat st;
     while (flock(fd, LOCK_EX) != 0 && errno == EINTR) {
     }
-    if (fstat(fd, &st) == 0 && st.st_nlink > 0) {
+    if (fstat(fd, &made) == 0 && made.st_nlink > 0) {
       return fd;
     }
     // Another run took it for stale before this one locked it, and removed it.
@@ -239,13 +241,14 @@ const char* replace_file(int in, const struct stat& source, const Target& target
   const std::string folder = folder_of(target.path);
   remove_stale_temporaries(folder);
   std::string temporary;
-  const int out = create_temporary(folder, temporary);
+  struct stat made;
+  const int out = create_temporary(folder, temporary, made);
   if (out < 0) {
     return std::strerror(errno);
   }
   const char* reason = copy_data(in, out, source_failed);
   if (reason == nullptr) {
-    reason = finish_temporary(out, source, target);
+    reason = finish_temporary(out, source, target, made);
   }
   if (reason == nullptr && rename(temporary.c_str(), target.path.c_str()) != 0) {
     reason = std::strerror(errno);
