@@ -36,15 +36,6 @@ void sync_folder(const std::string& folder) {
   }
 }
 
-/// Gives the entry `path` that this run made the owner and group of `folder`, when the run is
-/// root's (the only one that can). A link put in its place is changed itself, never followed.
-void own_like_folder(const std::string& path, const struct stat& folder) {
-  if (geteuid() == 0) {
-    static_cast<void>(
-        fchownat(AT_FDCWD, path.c_str(), folder.st_uid, folder.st_gid, AT_SYMLINK_NOFOLLOW));
-  }
-}
-
 /// Step 1 of the protocol: removes the temporary files in `folder` that no copy holds.
 void remove_stale_temporaries(const std::string& folder) {
   DIR* dir = opendir(folder.c_str());
@@ -274,9 +265,12 @@ const char* replace_file(int in, const struct stat& source, const Target& target
 FolderResult make_folder(const std::string& path) {
   if (mkdir(path.c_str(), 0777) == 0) {
     const std::string parent = folder_of(path);
+    // Run as root, the new folder is the parent's owner's. A link put in its place by then is
+    // changed itself, never followed.
     struct stat folder;
-    if (stat(parent.c_str(), &folder) == 0) {
-      own_like_folder(path, folder);
+    if (geteuid() == 0 && stat(parent.c_str(), &folder) == 0) {
+      static_cast<void>(
+          fchownat(AT_FDCWD, path.c_str(), folder.st_uid, folder.st_gid, AT_SYMLINK_NOFOLLOW));
     }
     // The new folder's entry is durable before anything is copied into it.
     sync_folder(parent);
