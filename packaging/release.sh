@@ -32,10 +32,15 @@ rm -f "$dist"/sk-backup[-_]* "$dist/SHA256SUMS"
 build_and_stage() {
   local name=$1 prefix=$2
   shift 2
-  cmake -S "$top" -B "$build/$name" "${configure_args[@]}" "$@" >"$build/$name.log"
-  cmake --build "$build/$name" --target sk-backup -j "$jobs" >>"$build/$name.log"
-  DESTDIR="$build/$name-stage" cmake --install "$build/$name" --prefix "$prefix" --strip \
-    >>"$build/$name.log"
+  local log=$build/$name.log
+  if ! { cmake -S "$top" -B "$build/$name" "${configure_args[@]}" "$@" &&
+    cmake --build "$build/$name" --target sk-backup -j "$jobs" &&
+    DESTDIR="$build/$name-stage" cmake --install "$build/$name" --prefix "$prefix" --strip; } \
+    >"$log" 2>&1; then
+    cat "$log" >&2
+    echo "release.sh: building $name failed (log above, in $log)" >&2
+    exit 1
+  fi
 }
 
 # Gives every file and folder under $1 the release time and plain permissions.
@@ -73,29 +78,35 @@ tar -C "$build" --sort=name --format=gnu --mtime="@$SOURCE_DATE_EPOCH" --owner=0
   --numeric-owner -cf - "$tar_dir" | gzip -9 -n >"$dist/$tar_dir.tar.gz"
 
 # The Debian package: the program linked dynamically with Debian's hardening flags, its
-# dependencies worked out by dpkg-shlibdeps.
+# dependencies worked out by dpkg-shlibdeps. With _FORTIFY_SOURCE glibc marks fchown's result
+# as one to be used, which a deliberately ignored call in the POSIX console trips over.
+export DEB_BUILD_MAINT_OPTIONS=hardening=+all
 CPPFLAGS=$(dpkg-buildflags --get CPPFLAGS)
-CXXFLAGS=$(dpkg-buildflags --get CXXFLAGS)
+CXXFLAGS="$(dpkg-buildflags --get CXXFLAGS) -Wno-error=unused-result"
 LDFLAGS=$(dpkg-buildflags --get LDFLAGS)
 build_and_stage linux-deb /usr -DSK_BACKUP_STATIC=OFF -DCMAKE_CXX_FLAGS="$CPPFLAGS $CXXFLAGS" \
   -DCMAKE_EXE_LINKER_FLAGS="$LDFLAGS"
-deb=$build/linux-deb-stage
+# Laid out as dpkg-shlibdeps expects a package being built: debian/control, debian/PACKAGE.
+mkdir -p "$build/deb/debian"
+printf 'Source: sk-backup\n\nPackage: sk-backup\nArchitecture: amd64\n' >"$build/deb/debian/control"
+deb=$build/deb/debian/sk-backup
+mv "$build/linux-deb-stage" "$deb"
+mkdir "$deb/DEBIAN"
 doc=$deb/usr/share/doc/sk-backup
 gzip -9 -n "$deb/usr/share/man/man1/sk-backup.1"
 cp "$top/packaging/debian/copyright" "$doc/copyright"
 gzip -9 -n -c "$build/linux-deb/debian/changelog" >"$doc/changelog.gz"
 # The copyright file holds the licence; Debian wants no second copy of it.
 rm "$doc/LICENSE"
-mkdir -p "$build/shlibdeps/debian"
-touch "$build/shlibdeps/debian/control"
-depends=$(cd "$build/shlibdeps" && dpkg-shlibdeps -O "$deb/usr/bin/sk-backup" |
+# What dh_strip takes out beyond "cmake --install --strip": the compiler's notes.
+strip --remove-section=.comment --remove-section=.note "$deb/usr/bin/sk-backup"
+depends=$(cd "$build/deb" && dpkg-shlibdeps -O debian/sk-backup/usr/bin/sk-backup |
   sed -n 's/^shlibs:Depends=//p')
 normalise "$deb"
 check_no_build_paths "$deb"
-installed_size=$(find "$deb" -type f -printf '%s\n' |
-  awk -v dirs="$(find "$deb" -mindepth 1 -type d | wc -l)" \
+installed_size=$(find "$deb/usr" -type f -printf '%s\n' |
+  awk -v dirs="$(find "$deb/usr" -type d | wc -l)" \
     '{ kib += int(($1 + 1023) / 1024) } END { print kib + dirs }')
-mkdir -p "$deb/DEBIAN"
 sed -e "s/\${INSTALLED_SIZE}/$installed_size/" -e "s/\${DEPENDS}/$depends/" \
   "$build/linux-deb/debian/control" >"$deb/DEBIAN/control"
 (cd "$deb" && find usr -type f | sort | xargs md5sum >DEBIAN/md5sums)
