@@ -56,7 +56,7 @@ if(WIN32)
   set(SK_BACKUP_RESOURCE ${PROJECT_BINARY_DIR}/sk-backup.rc)
   configure_file(${SK_BACKUP_PACKAGING}/windows/sk-backup.rc.in ${SK_BACKUP_RESOURCE} @ONLY)
   set_source_files_properties(${SK_BACKUP_RESOURCE} PROPERTIES OBJECT_DEPENDS
-                              ${SK_BACKUP_MANIFEST})
+                              "${SK_BACKUP_MANIFEST};${SK_BACKUP_PACKAGING}/windows/sk-backup.ico")
 else()
   # Taken by packaging/release.sh into the Debian package.
   configure_file(${SK_BACKUP_PACKAGING}/debian/control.in debian/control @ONLY)
