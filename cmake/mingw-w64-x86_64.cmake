@@ -1,11 +1,14 @@
 # Cross build for 64-bit Windows with the mingw-w64 compilers of Debian
-# (packages g++-mingw-w64-x86-64-posix and binutils-mingw-w64-x86-64).
+# (packages g++-mingw-w64-x86-64-win32 and binutils-mingw-w64-x86-64).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
 set(SK_BACKUP_MINGW x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${SK_BACKUP_MINGW}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${SK_BACKUP_MINGW}-g++-posix)
+# The compilers of the "win32" thread model: the program has no threads, and this model needs no
+# POSIX threads library (winpthreads), whose thread control (suspend, get and set a thread's
+# context) would otherwise be linked in.
+set(CMAKE_C_COMPILER ${SK_BACKUP_MINGW}-gcc-win32)
+set(CMAKE_CXX_COMPILER ${SK_BACKUP_MINGW}-g++-win32)
 set(CMAKE_RC_COMPILER ${SK_BACKUP_MINGW}-windres)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${SK_BACKUP_MINGW})
@@ -14,9 +17,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# Every program is one self-contained .exe: the C++ runtime, libgcc and winpthread are linked
-# in, so it needs nothing but the DLLs that come with Windows.
-set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
+# Every program is one self-contained .exe: the C++ runtime and libgcc are linked in, so it needs
+# nothing but the DLLs that come with Windows. No link time in the file header: two builds of the
+# same source give the same bytes.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -Wl,--no-insert-timestamp")
 
 # Wine runs the programs built here (the tests among them) in a Wine prefix of the build folder,
 # quietly, without a display, and without asking for the .NET and HTML components. The 64-bit

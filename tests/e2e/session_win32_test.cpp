@@ -16,7 +16,6 @@
 #include <array>
 #include <filesystem>
 #include <string>
-#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -104,6 +103,22 @@ fs::path ProgramPath(const char* name) {
   return fs::path(std::wstring(self, length)).parent_path() / name;
 }
 
+/// A pipe read to its end into a string, on a thread of its own.
+struct Drain {
+  HANDLE pipe;
+  std::string* text;
+};
+
+DWORD WINAPI DrainPipe(void* argument) {
+  Drain* drain = static_cast<Drain*>(argument);
+  char buffer[4096];
+  DWORD count = 0;
+  while (ReadFile(drain->pipe, buffer, sizeof buffer, &count, nullptr) && count > 0) {
+    drain->text->append(buffer, count);
+  }
+  return 0;
+}
+
 /// What one run of the program left.
 struct Outcome {
   std::string output;  ///< standard output and standard error as they came, CR LF and all
@@ -163,13 +178,9 @@ Outcome RunProgram(const fs::path& dir, const std::string& input, bool closed_in
   AssignProcessToJobObject(job, process.hProcess);
   ResumeThread(process.hThread);
 
-  std::thread reader([&run, out_read] {
-    char buffer[4096];
-    DWORD count = 0;
-    while (ReadFile(out_read, buffer, sizeof buffer, &count, nullptr) && count > 0) {
-      run.output.append(buffer, count);
-    }
-  });
+  // A thread of Windows' own: the toolchain's win32 thread model has no std::thread.
+  Drain drain{out_read, &run.output};
+  HANDLE reader = CreateThread(nullptr, 0, DrainPipe, &drain, 0, nullptr);
   run.finished = WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0;
   if (!run.finished) {
     TerminateJobObject(job, 1);
@@ -177,7 +188,8 @@ Outcome RunProgram(const fs::path& dir, const std::string& input, bool closed_in
   }
   GetExitCodeProcess(process.hProcess, &run.exit_code);
   CloseHandle(job);  // ends anything the program left running, which closes the output pipe
-  reader.join();
+  WaitForSingleObject(reader, INFINITE);
+  CloseHandle(reader);
   CloseHandle(out_read);
   CloseHandle(process.hProcess);
   CloseHandle(process.hThread);
