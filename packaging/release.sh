@@ -78,11 +78,10 @@ tar -C "$build" --sort=name --format=gnu --mtime="@$SOURCE_DATE_EPOCH" --owner=0
   --numeric-owner -cf - "$tar_dir" | gzip -9 -n >"$dist/$tar_dir.tar.gz"
 
 # The Debian package: the program linked dynamically with Debian's hardening flags, its
-# dependencies worked out by dpkg-shlibdeps. With _FORTIFY_SOURCE glibc marks fchown's result
-# as one to be used, which a deliberately ignored call in the POSIX console trips over.
+# dependencies worked out by dpkg-shlibdeps.
 export DEB_BUILD_MAINT_OPTIONS=hardening=+all
 CPPFLAGS=$(dpkg-buildflags --get CPPFLAGS)
-CXXFLAGS="$(dpkg-buildflags --get CXXFLAGS) -Wno-error=unused-result"
+CXXFLAGS=$(dpkg-buildflags --get CXXFLAGS)
 LDFLAGS=$(dpkg-buildflags --get LDFLAGS)
 build_and_stage linux-deb /usr -DSK_BACKUP_STATIC=OFF -DCMAKE_CXX_FLAGS="$CPPFLAGS $CXXFLAGS" \
   -DCMAKE_EXE_LINKER_FLAGS="$LDFLAGS"

@@ -177,10 +177,11 @@ const char* copy_data(int in, int out, bool& source_failed) {
 const char* finish_temporary(int fd, const struct stat& source, const Target& target,
                              const struct stat& made) {
   // A file that existed keeps its owner where the system allows it; a new one made by root gets
-  // its folder's. Anything else is the runner's, as for any new file.
+  // its folder's. Anything else, and where the system refuses, is the runner's, as for any new
+  // file: a refusal is no failure of the copy.
   if ((target.exists || geteuid() == 0) &&
-      (made.st_uid != target.st.st_uid || made.st_gid != target.st.st_gid)) {
-    static_cast<void>(fchown(fd, target.st.st_uid, target.st.st_gid));
+      (made.st_uid != target.st.st_uid || made.st_gid != target.st.st_gid) &&
+      fchown(fd, target.st.st_uid, target.st.st_gid) != 0) {
   }
   if (fchmod(fd, source.st_mode & 0777) != 0) {
     return std::strerror(errno);
@@ -268,9 +269,8 @@ FolderResult make_folder(const std::string& path) {
     // Run as root, the new folder is the parent's owner's. A link put in its place by then is
     // changed itself, never followed.
     struct stat folder;
-    if (geteuid() == 0 && stat(parent.c_str(), &folder) == 0) {
-      static_cast<void>(
-          fchownat(AT_FDCWD, path.c_str(), folder.st_uid, folder.st_gid, AT_SYMLINK_NOFOLLOW));
+    if (geteuid() == 0 && stat(parent.c_str(), &folder) == 0 &&
+        fchownat(AT_FDCWD, path.c_str(), folder.st_uid, folder.st_gid, AT_SYMLINK_NOFOLLOW) != 0) {
     }
     // The new folder's entry is durable before anything is copied into it.
     sync_folder(parent);

@@ -47,8 +47,9 @@ void raise_unblocked(int signal_number) {
 void put_terminal_back() {
   if (g_terminal_taken != 0) {
     tcsetattr(STDIN_FILENO, TCSANOW, &g_saved_terminal);
-    // The pause's prompt stays on a line of its own.
-    static_cast<void>(write(STDOUT_FILENO, "\n", 1));
+    // The pause's prompt stays on a line of its own, where the line can still be ended.
+    if (write(STDOUT_FILENO, "\n", 1) != 1) {
+    }
   }
 }
 
