@@ -26,11 +26,21 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -Wl,--no-insert-timestamp")
 # quietly, without a display, and without asking for the .NET and HTML components. The 64-bit
 # loader and server are taken first: Debian's wine script wants a 32-bit loader where i386 is
 # enabled, and its wineserver script ends the server as soon as the last program has ended.
+# Debian's Wine has no preloader to keep the addresses that Windows programs need free, so with
+# the kernel's address space randomisation the loader's heap now and then lies where Wine maps
+# the shared user data (0x7ffe0000), and the new process dies before it runs ("failed to map the
+# shared user data: c0000018"): a test without output, or a command line that never ran. Wine and
+# every process it starts run with randomisation off (setarch -R, inherited by children).
 if(NOT DEFINED CMAKE_CROSSCOMPILING_EMULATOR)
   find_program(SK_BACKUP_WINE NAMES wine64 wine HINTS /usr/lib/wine)
   find_program(SK_BACKUP_WINESERVER NAMES wineserver64 wineserver HINTS /usr/lib/wine)
+  find_program(SK_BACKUP_SETARCH setarch)
   if(SK_BACKUP_WINE)
-    set(SK_BACKUP_WINE_ENV
+    set(SK_BACKUP_WINE_ENV)
+    if(SK_BACKUP_SETARCH)
+      set(SK_BACKUP_WINE_ENV ${SK_BACKUP_SETARCH} --addr-no-randomize)
+    endif()
+    list(APPEND SK_BACKUP_WINE_ENV
         ${CMAKE_COMMAND} -E env --unset=DISPLAY --unset=WAYLAND_DISPLAY
         WINEPREFIX=${CMAKE_BINARY_DIR}/wine-prefix WINEDEBUG=-all
         WINEDLLOVERRIDES=mscoree,mshtml= WINELOADER=${SK_BACKUP_WINE})
