@@ -2,11 +2,17 @@
 # Every benchmark of sk-backup, run against the release build (built first), printing figures.
 #
 #   bench/run.sh
+#   SECTIONS=1 RUNS=31 bench/run.sh       # the sessions alone, without the 1 GiB copy
 #
-# Settings (environment): RUNS (timed runs of each session contestant, default 21), COPY_RUNS
-# (of each copy contestant, default 9), BIG_MIB (size of the copied file, default 1024),
-# WORD_MIB (length of the long word, default 1024), BENCH_DIR (scratch folder, default
-# build/bench-run; it needs about twice BIG_MIB free, and the big files are removed at the end).
+# Settings (environment): SECTIONS (the sections to run, numbers separated by blanks or commas,
+# default "1 2 3"), RUNS (timed runs of each session contestant, default 21), COPY_RUNS (of each
+# copy contestant, default 9), BIG_MIB (size of the copied file, default 1024), WORD_MIB (length
+# of the long word, default 1024), ENGINE_FILES (engine files in the real-sized game folder,
+# default 1500), BUILD_DIR (the build tree, default build; configured with the release preset
+# when it holds no build yet, else only built, so it may be the tree of another checkout),
+# PROGRAM (the sk-backup measured, default BUILD_DIR/sk-backup; the helpers, sk-bench-no-fsync
+# among them, still come from BUILD_DIR), BENCH_DIR (scratch folder, default
+# BUILD_DIR/bench-run; it needs about twice BIG_MIB free, and the big files are removed at the end).
 #
 # 1. Session: the program in a game folder with settings files of 48, 24 and 16 KiB, fed
 #    "1 3 y x" (back up all, restore all, confirm, exit), against a POSIX shell script (/bin/sh)
@@ -17,7 +23,11 @@
 #    no-op (sk-bench-no-fsync, for this measurement only), and the yardstick: a static program
 #    that makes the session's six durable replacements and nothing else (sk-bench-durable,
 #    bench/durable.cpp), the least work the program's promise needs. Then the program's start
-#    and exit alone. Runs interleaved, medians compared.
+#    and exit alone. Then the same session in a game folder as real ones are: System holding
+#    ENGINE_FILES engine files of 256 bytes to 4 KiB (Core.u, Engine.int, Texture0123.utx, ...)
+#    besides the three settings files, the program against the yardstick and against itself
+#    without fsync. Runs interleaved, medians compared; the program / yardstick ratio is given
+#    for both folders.
 # 2. Peak memory (maximum resident set, GNU time's %M) of that session, and of a session fed
 #    one word of WORD_MIB MiB with no blank, streamed from a pipe.
 # 3. Copy throughput: the program backing up one file of BIG_MIB MiB (System/SkAux.ini, answers
@@ -30,21 +40,33 @@ runs=${RUNS:-21}
 copy_runs=${COPY_RUNS:-9}
 big_mib=${BIG_MIB:-1024}
 word_mib=${WORD_MIB:-1024}
-dir=${BENCH_DIR:-$PWD/build/bench-run}
+engine_files=${ENGINE_FILES:-1500}
+sections=" ${SECTIONS:-1 2 3} "
+sections=${sections//,/ }
+build=${BUILD_DIR:-build}
+mkdir -p "$build"
+build=$(cd "$build" && pwd)
+dir=${BENCH_DIR:-$build/bench-run}
+
+# Whether section $1 is to be run.
+wanted() { [[ "$sections" == *" $1 "* ]]; }
 
 if [[ ! -x /usr/bin/time ]]; then
   echo "bench/run.sh needs GNU time as /usr/bin/time (Debian: apt-get install time)" >&2
   exit 1
 fi
 
-cmake --preset release >/dev/null
-cmake --build --preset release -j2 \
+# A tree already configured is only built: it may belong to another checkout.
+if [[ ! -f "$build/CMakeCache.txt" ]]; then
+  cmake --preset release -B "$build" >/dev/null
+fi
+cmake --build "$build" -j2 \
   --target sk-backup sk-bench-timer sk-bench-nothing sk-bench-durable sk-bench-no-fsync >/dev/null
-exe=$PWD/build/sk-backup
-timer=$PWD/build/bench/sk-bench-timer
-nothing=$PWD/build/bench/sk-bench-nothing
-durable=$PWD/build/bench/sk-bench-durable
-no_fsync=$PWD/build/bench/sk-bench-no-fsync
+exe=$(realpath "${PROGRAM:-$build/sk-backup}")
+timer=$build/bench/sk-bench-timer
+nothing=$build/bench/sk-bench-nothing
+durable=$build/bench/sk-bench-durable
+no_fsync=$build/bench/sk-bench-no-fsync
 mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)
 
@@ -60,6 +82,11 @@ make_ini() {
   truncate -s $(($2 * 1024)) "$1"
 }
 
+# $2 engine files in the folder $1 (bench/engine-files.awk).
+make_engine_files() {
+  awk -v dir="$1" -v count="$2" -f bench/engine-files.awk
+}
+
 echo "sk-backup benchmarks, $(date -u '+%Y-%m-%d %H:%M UTC'), $(uname -sr), $(nproc) cores," \
   "load $(cut -d' ' -f1-3 /proc/loadavg)"
 if ldd "$exe" >/dev/null 2>&1; then
@@ -69,16 +96,22 @@ else
 fi
 echo "scratch folder: $dir ($(df -T "$dir" | awk 'NR == 2 { print $2 }'))"
 
-# ---------------------------------------------------------------------------------------------
-# 1. Session
-
+# The game folders: the small one (the three settings files alone) and the real-sized one.
 game=$dir/game
-rm -rf "$game"
-mkdir -p "$game/System"
+real=$dir/game-real
+rm -rf "$game" "$real"
+mkdir -p "$game/System" "$real/System"
 make_ini "$game/System/SkAux.ini" 48
 make_ini "$game/System/SkulvaneUser.ini" 24
 make_ini "$game/System/SkLoadouts.ini" 16
+cp "$game"/System/*.ini "$real/System/"
+make_engine_files "$real/System" "$engine_files"
 printf '1\n3\ny\nx\n' >"$dir/session.in"
+
+# ---------------------------------------------------------------------------------------------
+# 1. Session
+
+if wanted 1; then
 cat >"$dir/copy.sh" <<'EOF'
 mkdir -p Skulvane_Backups
 cp System/SkAux.ini Skulvane_Backups/BACKUP_SkAux.ini
@@ -121,6 +154,30 @@ awk '{ t[$1] = $2
     printf "   %-10s %7.3f ms  (%.3f, %.3f)  %7.3f ms\n", $1, $2 * 1e3, $3 * 1e3, $4 * 1e3, $5 * 1e3 }
   END { printf "   program / floor         %5.2f\n", t["program"] / t["floor"] }' "$dir/exit.txt"
 
+echo
+echo "   Session \"1 3 y x\" in a real-sized game folder ($(ls "$real/System" | wc -l) files in System)," \
+  "median of $runs interleaved runs"
+"$timer" -n "$runs" -d "$real" -i "$dir/session.in" \
+  program "$exe" :: no-fsync "$no_fsync" :: durable "$durable" >"$dir/session-real.txt"
+echo "   contestant   median     (least, greatest)      processor time (median)"
+awk '{ t[$1] = $2
+    printf "   %-10s %7.3f ms  (%.3f, %.3f)  %7.3f ms\n", $1, $2 * 1e3, $3 * 1e3, $4 * 1e3, $5 * 1e3 }
+  END {
+    printf "   program / durable yardstick  %5.2f   (target at most 1.25)\n", t["program"] / t["durable"]
+    printf "   program without fsync / durable yardstick  %5.2f\n", t["no-fsync"] / t["durable"]
+  }' "$dir/session-real.txt"
+
+echo
+echo "   program / durable yardstick, both folders (medians):"
+awk '$1 == "program" || $1 == "durable" { t[FILENAME, $1] = $2 }
+  END {
+    label[1] = "small"; label[2] = "real-sized"
+    for (i = 1; i <= 2; ++i)
+      printf "   %-10s folder  %7.3f ms / %7.3f ms = %5.2f\n", label[i], t[ARGV[i], "program"] * 1e3,
+        t[ARGV[i], "durable"] * 1e3, t[ARGV[i], "program"] / t[ARGV[i], "durable"]
+  }' "$dir/session.txt" "$dir/session-real.txt"
+fi
+
 # ---------------------------------------------------------------------------------------------
 # 2. Peak memory
 
@@ -145,15 +202,18 @@ floor_rss() {
   /usr/bin/time -f %M -o "$dir/rss" "$nothing"
 }
 
+if wanted 2; then
 echo
 echo "2. Peak memory (maximum resident set, largest of 5 runs; target at most 2048 KiB)"
 echo "   session \"1 3 y x\"           $(peak session_rss) KiB"
 echo "   session fed a $word_mib MiB word  $(peak word_rss) KiB"
 echo "   floor                        $(peak floor_rss) KiB"
+fi
 
 # ---------------------------------------------------------------------------------------------
 # 3. Copy throughput
 
+if wanted 3; then
 big=$dir/big
 source=$big/System/SkAux.ini
 mkdir -p "$big/System" "$big/Skulvane_Backups"
@@ -180,6 +240,7 @@ awk -v mib="$big_mib" '{ t[$1] = $2
   END { printf "   program / cp+sync throughput  %5.2f   (target at least 0.8)\n", t["cp+sync"] / t["program"] }' \
   "$dir/copy.txt"
 rm -rf "$big"
+fi
 
 echo
 echo "load at the end $(cut -d' ' -f1-3 /proc/loadavg)"
