@@ -13,6 +13,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -21,6 +22,7 @@
 #include "console/console.hpp"
 #include "console/posix/durable_copy.hpp"
 #include "console/posix/fatal_signals.hpp"
+#include "console/posix/folder_owner.hpp"
 #include "console/posix/terminal.hpp"
 #include "console/posix/windows_names.hpp"
 
@@ -100,6 +102,13 @@ void open_closed_standard_streams() {
 }
 
 void prepare_platform() {
+  if (const Reason reason = become_folder_owner()) {
+    report(stderr,
+           "sk-backup: this folder belongs to another user, and a run as root could not become "
+           "that user: ",
+           reason, ". Nothing was done.");
+    std::exit(1);
+  }
   catch_fatal_signals();
   make_input_blocking();
 }

@@ -1,14 +1,22 @@
 // md and copy: folders made, files replaced only by complete copies, in a scratch folder.
+#include <grp.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
+#include <cstddef>
 #include <set>
 #include <string>
 
+#include "console/posix/temporary_file.hpp"
 #include "scratch_shell.hpp"
 
 namespace {
@@ -17,25 +25,44 @@ using namespace scratch;
 
 class DurableCopy : public ShellTest {};
 
-TEST_F(DurableCopy, CopyReplacesTheTargetKeepingModeAndTime) {
+TEST_F(DurableCopy, CopyReplacesTheTargetWithTheSourcesTimeAndTheBitsCpGives) {
   fs::create_directories("System");
   fs::create_directories("Backups");
-  write_file("System/a.ini", "new");
-  write_file("Backups/a.ini", "old");
-  chmod("System/a.ini", 0640);
-  const struct timespec times[2] = {{1000000000, 0}, {1000000000, 123456789}};
-  utimensat(AT_FDCWD, "System/a.ini", times, 0);
-
-  const Output output = run("copy System\\a.ini Backups\\a.ini");
-  EXPECT_EQ(output.out, "1 file copied.\n");
-  EXPECT_EQ(output.err, "");
-  EXPECT_EQ(read_file("Backups/a.ini"), "new");
-  struct stat st;
-  ASSERT_EQ(stat("Backups/a.ini", &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0640u);
-  EXPECT_EQ(st.st_mtim.tv_sec, 1000000000);
-  EXPECT_EQ(st.st_mtim.tv_nsec, 123456789);
-  EXPECT_EQ(tree(), (std::set<std::string>{"System", "System/a.ini", "Backups", "Backups/a.ini"}));
+  // The player's own files, named like temporary files of old, are not the program's to remove.
+  write_file("System/.sk-backup-notes1", "mine");
+  write_file("Backups/.sk-backup-2024v1", "mine");
+  const mode_t mask = umask(0);
+  umask(mask);
+  struct Case {
+    mode_t source_bits;
+    const char* target;
+    mode_t target_bits;  // 0: no target yet
+    mode_t expected;     // a target that existed keeps its bits; a new one: the source's less umask
+  };
+  for (const Case& c :
+       {Case{0640, "Backups/a.ini", 0604, 0604}, Case{0777, "Backups/new.ini", 0, 0777 & ~mask}}) {
+    write_file("System/a.ini", "new");
+    chmod("System/a.ini", c.source_bits);
+    const struct timespec times[2] = {{1000000000, 0}, {1000000000, 123456789}};
+    utimensat(AT_FDCWD, "System/a.ini", times, 0);
+    if (c.target_bits != 0) {
+      write_file(c.target, "old");
+      chmod(c.target, c.target_bits);
+    }
+    const std::string line = std::string("copy System\\a.ini ") + c.target;
+    const Output output = run(line.c_str());
+    EXPECT_EQ(output.out, "1 file copied.\n");
+    EXPECT_EQ(output.err, "");
+    EXPECT_EQ(read_file(c.target), "new");
+    struct stat st;
+    ASSERT_EQ(stat(c.target, &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, c.expected) << c.target;
+    EXPECT_EQ(st.st_mtim.tv_sec, 1000000000);
+    EXPECT_EQ(st.st_mtim.tv_nsec, 123456789);
+  }
+  EXPECT_EQ(tree(), (std::set<std::string>{"System", "System/a.ini", "System/.sk-backup-notes1",
+                                           "Backups", "Backups/a.ini", "Backups/new.ini",
+                                           "Backups/.sk-backup-2024v1"}));
 }
 
 TEST_F(DurableCopy, CopyTakesAllOfAFileWhoseSizeSaysNothing) {
@@ -52,7 +79,7 @@ TEST_F(DurableCopy, FailedCopyLeavesTheTargetAsItWas) {
   write_file("S/a.ini", std::string(100000, 'n'));
   write_file("D/a.ini", "old");
   fs::create_symlink("loop.ini", "D/loop.ini");
-  fs::create_symlink("../Missing/x.ini", "D/nowhere.ini");
+  fs::create_symlink("gone.ini", "D/nowhere.ini");
   struct Case {
     const char* line;
     const char* report;
@@ -66,7 +93,7 @@ TEST_F(DurableCopy, FailedCopyLeavesTheTargetAsItWas) {
       {"copy S\\a.ini D\\loop.ini",
        "Cannot copy to D\\loop.ini: Too many levels of symbolic links\n"},
       {"copy S\\a.ini D\\nowhere.ini",
-       "Cannot copy to D\\nowhere.ini: No such file or directory\n"},
+       "Cannot copy to D\\nowhere.ini: Not writing through a link to nothing\n"},
       {"copy D\\a.ini D\\A.INI", "Cannot copy to D\\A.INI: It is the same file as the source\n"},
   };
   const std::set<std::string> before = tree();
@@ -125,34 +152,93 @@ TEST_F(DurableCopy, MdCreatesOrReportsWhatIsInTheWay) {
   EXPECT_EQ(tree(), (std::set<std::string>{"Skulvane_Backups", "Skulvane_Backups/keep", "Taken"}));
 }
 
-TEST_F(DurableCopy, ARunAsRootLeavesThePlayersFilesAndFoldersThePlayers) {
+TEST_F(DurableCopy, AReplacedFileKeepsItsOwnerWhereTheSystemAllows) {
   if (geteuid() != 0) {
     GTEST_SKIP() << "needs root to hand a file to another user";
   }
-  // The player's game folder, as under sudo: an existing file keeps its owner, and what the run
-  // makes gets the owner of the folder it is made in.
-  fs::create_directories("Game/System");
   write_file("backup.ini", "new");
-  write_file("Game/System/live.ini", "old");
-  ASSERT_EQ(chown("Game", 12345, 23456), 0);
-  ASSERT_EQ(chown("Game/System", 12345, 23456), 0);
-  ASSERT_EQ(chown("Game/System/live.ini", 777, 888), 0);
-  EXPECT_EQ(run("copy backup.ini Game\\System\\live.ini").out, "1 file copied.\n");
-  EXPECT_EQ(run("copy backup.ini Game\\System\\new.ini").out, "1 file copied.\n");
-  EXPECT_EQ(run("md Game\\Skulvane_Backups").err, "");
-  struct Case {
-    const char* path;
-    uid_t uid;
-    gid_t gid;
+  write_file("live.ini", "old");
+  ASSERT_EQ(chown("live.ini", 777, 888), 0);
+  EXPECT_EQ(run("copy backup.ini live.ini").out, "1 file copied.\n");
+  struct stat st;
+  ASSERT_EQ(stat("live.ini", &st), 0);
+  EXPECT_EQ(st.st_uid, 777u);
+  EXPECT_EQ(st.st_gid, 888u);
+}
+
+// What a child does before its copy.
+bool become_player() {
+  return setgroups(0, nullptr) == 0 && setgid(12345) == 0 && setuid(12345) == 0;
+}
+
+bool refuse_chmod() {  // as a FUSE mount of FAT refuses it
+  struct sock_filter filter[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_fchmod, 1, 0),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_fchmodat, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
   };
-  for (const Case& c :
-       {Case{"Game/System/live.ini", 777, 888}, Case{"Game/System/new.ini", 12345, 23456},
-        Case{"Game/Skulvane_Backups", 12345, 23456}}) {
-    struct stat st;
-    ASSERT_EQ(stat(c.path, &st), 0) << c.path;
-    EXPECT_EQ(st.st_uid, c.uid) << c.path;
-    EXPECT_EQ(st.st_gid, c.gid) << c.path;
+  const struct sock_fprog program = {std::size(filter), filter};
+  return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+         prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
+bool few_descriptors() {  // the standard streams and two more
+  const struct rlimit limit = {5, 5};
+  return setrlimit(RLIMIT_NOFILE, &limit) == 0;
+}
+
+TEST_F(DurableCopy, CopyWorksWhereCpWorks) {
+  const bool root = geteuid() == 0;
+  ASSERT_EQ(chmod(".", 0755), 0);
+  write_file("new.ini", "new");
+  // A folder that takes no file of the player's around files the player may or may not write.
+  fs::create_directories("shared");
+  write_file("shared/writable.ini", "old");
+  write_file("shared/locked.ini", "old");
+  chmod("shared/writable.ini", 0666);
+  // A sticky folder holding another user's file that the player may write.
+  fs::create_directories("sticky");
+  chmod("sticky", 01777);
+  write_file("sticky/other.ini", "old");
+  chmod("sticky/other.ini", 0666);
+  if (root) {
+    ASSERT_EQ(chown("sticky/other.ini", 777, 777), 0);
   }
+  // A temporary file that a killed copy left, and the player's look-alike beside it.
+  const std::string leftover = console::temporary_name_for("left.ini");
+  write_file(leftover, "half");
+  write_file(".sk-backup-abcdef", "mine");
+  struct Case {
+    const char* target;
+    bool (*prepare)();
+    bool as_player;
+    const char* report;
+    const char* content;
+  };
+  const Case cases[] = {
+      {"left.ini", few_descriptors, false, "", "new"},
+      {"shared/writable.ini", become_player, true, "", "new"},
+      {"sticky/other.ini", become_player, true, "", "new"},
+      {"shared/locked.ini", become_player, true,
+       "Cannot copy to shared\\locked.ini: Permission denied\n", "old"},
+      {"chmod.ini", refuse_chmod, false, "", "new"},
+  };
+  for (const Case& c : cases) {
+    if (c.as_player && !root) {
+      continue;
+    }
+    std::string line = std::string("copy new.ini ") + c.target;
+    std::replace(line.begin(), line.end(), '/', '\\');
+    const Output output = run(line.c_str(), c.prepare);
+    EXPECT_EQ(output.err, c.report) << c.target;
+    EXPECT_EQ(read_file(c.target), c.content) << c.target;
+    EXPECT_FALSE(fs::exists(leftover)) << c.target;
+  }
+  EXPECT_EQ(tree(), (std::set<std::string>{"new.ini", "shared", "shared/writable.ini",
+                                           "shared/locked.ini", "sticky", "sticky/other.ini",
+                                           ".sk-backup-abcdef", "chmod.ini", "left.ini"}));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -60,7 +61,9 @@ class ShellTest : public testing::Test {
   }
 
   /// Runs `line` with standard output and error caught in files beside the scratch folder.
-  Output run(const char* line) {
+  /// With `prepare`, in a child process that calls it first (to change its user or limits),
+  /// with nothing open but the standard streams; a child that fails to prepare writes nothing.
+  Output run(const char* line, bool (*prepare)() = nullptr) {
     const std::string out_path = scratch_.string() + ".out";
     const std::string err_path = scratch_.string() + ".err";
     std::fflush(stdout);
@@ -70,7 +73,17 @@ class ShellTest : public testing::Test {
     const int err = open(err_path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
     dup2(out, 1);
     dup2(err, 2);
-    console::run_command(line);
+    if (prepare == nullptr) {
+      console::run_command(line);
+    } else if (const pid_t pid = fork(); pid == 0) {
+      close_range(3, ~0u, 0);
+      if (prepare()) {
+        console::run_command(line);
+      }
+      _exit(0);
+    } else {
+      waitpid(pid, nullptr, 0);
+    }
     dup2(saved_out, 1);
     dup2(saved_err, 2);
     close(out);

@@ -1,4 +1,7 @@
 // Names in command lines looked up as Windows looks them up.
+#include <dirent.h>
+#include <strings.h>
+
 #include <gtest/gtest.h>
 
 #include "scratch_shell.hpp"
@@ -18,13 +21,25 @@ TEST_F(WindowsNames, NamesMatchIgnoringCaseWithTheExactNameFirst) {
   EXPECT_EQ(read_file("skulvane_backups/backup_skaux.ini"), "live");
   EXPECT_EQ(tree().size(), 4u);
 
-  // An exact match wins; among inexact ones the first in byte order.
+  // Among inexact matches the first in the folder's own order, as Wine and the game take it.
+  for (const char* name : {"SKAUX.INI", "SkAUX.ini", "sKaUx.InI"}) {
+    write_file(fs::path("system") / name, name);
+  }
+  DIR* folder = opendir("system");
+  std::string first;
+  while (const dirent* entry = readdir(folder)) {
+    if (strcasecmp(entry->d_name, "skaux.ini") == 0) {
+      first = entry->d_name;
+      break;
+    }
+  }
+  closedir(folder);
+  run("copy System\\SkAux.ini out.ini");
+  EXPECT_EQ(read_file("out.ini"), first == "skaux.ini" ? "live" : first);
+  // An exact match wins.
   write_file("system/SkAux.ini", "exact");
   run("copy System\\SkAux.ini out.ini");
   EXPECT_EQ(read_file("out.ini"), "exact");
-  write_file("system/SKAUX.INI", "upper");
-  run("copy System\\Skaux.ini out.ini");
-  EXPECT_EQ(read_file("out.ini"), "upper");
 }
 
 }  // namespace

@@ -210,6 +210,13 @@ void PrintTo(const Fault& fault, std::ostream* os) {
 
 void Untouched(const fs::path&) {}
 
+void ReadOnly(const fs::path& folder) {
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    fs::permissions(entry.path(), fs::perms(0444));
+  }
+  fs::permissions(folder, fs::perms(0555));
+}
+
 const std::string kFolderExists = "Folder Skulvane_Backups already exists.\n";
 
 std::string EachReport(const std::string& folder, const std::string& prefix,
@@ -227,13 +234,14 @@ const Fault kFaults[] = {
      16 * 1024},
     {"WritesCutShortByAFileSizeLimitOnRestore", Untouched, "3\ny\nx\n",
      EachReport("System", "", "File too large"), kRestoreAllDone, 16 * 1024},
+    // A folder that takes no new file, around files that may not be written either.
     {"BackupFolderThatMayNotBeWritten",
-     [](const fs::path& game) { fs::permissions(game / "Skulvane_Backups", fs::perms(0555)); },
-     "1\nx\n", kFolderExists + EachReport("Skulvane_Backups", "BACKUP_", "Permission denied"),
-     kBackupDone, RLIM_INFINITY, true},
-    {"SystemFolderThatMayNotBeWritten",
-     [](const fs::path& game) { fs::permissions(game / "System", fs::perms(0555)); }, "3\ny\nx\n",
-     EachReport("System", "", "Permission denied"), kRestoreAllDone, RLIM_INFINITY, true},
+     [](const fs::path& game) { ReadOnly(game / "Skulvane_Backups"); }, "1\nx\n",
+     kFolderExists + EachReport("Skulvane_Backups", "BACKUP_", "Permission denied"), kBackupDone,
+     RLIM_INFINITY, true},
+    {"SystemFolderThatMayNotBeWritten", [](const fs::path& game) { ReadOnly(game / "System"); },
+     "3\ny\nx\n", EachReport("System", "", "Permission denied"), kRestoreAllDone, RLIM_INFINITY,
+     true},
     {"TargetThatIsAFolder",
      [](const fs::path& game) {
        const fs::path target = game / "Skulvane_Backups" / "BACKUP_SkAux.ini";
@@ -320,6 +328,87 @@ INSTANTIATE_TEST_SUITE_P(Copies, FailedCopy, ::testing::ValuesIn(kFaults),
                          });
 
 // ---------------------------------------------------------------------------------------------
+// Root
+
+struct Attack {
+  const char* name;
+  const char* link_to;  // in the folders of root's beside the game
+  const char* input;
+  std::string reports;
+};
+
+void PrintTo(const Attack& attack, std::ostream* os) {
+  *os << attack.name;
+}
+
+const std::string kLinkedRestoreRefused = "Cannot copy to System\\SkAux.ini: Permission denied\n";
+
+const Attack kAttacks[] = {
+    {"ReadARootOnlyFile", "private/secret", "2 y n n x\n",
+     "Cannot copy System\\SkAux.ini: Permission denied\n"},
+    {"MakeAFileInARootOnlyFolder", "private/cron", "4 y n n x\n", kLinkedRestoreRefused},
+    {"OverwriteAFileOfRoots", "public/existing", "4 y n n x\n", kLinkedRestoreRefused},
+    {"MakeAFileInAFolderOfRoots", "public/cron", "4 y n n x\n",
+     "Cannot copy to System\\SkAux.ini: Not writing through a link to nothing\n"},
+};
+
+class RootInAPlayersFolder : public Faults, public ::testing::WithParamInterface<Attack> {};
+
+// Under sudo in a player's folder the program does only what the player could: the player's
+// links lead nowhere the player could not go, and what it makes is the player's.
+TEST_P(RootInAPlayersFolder, DoesOnlyWhatThePlayerCould) {
+  if (geteuid() != 0) {
+    GTEST_SKIP() << "needs root";
+  }
+  const Attack& attack = GetParam();
+  const User player{12345, 23456};
+  fs::permissions(root_, fs::perms(0755));
+  fs::create_directories(root_ / "private");
+  fs::permissions(root_ / "private", fs::perms(0700));
+  WriteFile(root_ / "private" / "secret", "root's secret\n");
+  fs::permissions(root_ / "private" / "secret", fs::perms(0600));
+  fs::create_directories(root_ / "public");
+  WriteFile(root_ / "public" / "existing", "root's file\n");
+  fs::remove_all(game_ / "Skulvane_Backups");
+  if (attack.input[0] == '4') {
+    fs::create_directories(game_ / "Skulvane_Backups");
+    WriteFile(game_ / "Skulvane_Backups" / "BACKUP_SkAux.ini", "* * * * * root touch /pwned\n");
+  }
+  fs::create_symlink(root_ / attack.link_to, game_ / "System" / "SkAux.ini");
+  ASSERT_EQ(lchown(game_.c_str(), player.uid, player.gid), 0);
+  for (const auto& entry : fs::recursive_directory_iterator(game_)) {
+    ASSERT_EQ(lchown(entry.path().c_str(), player.uid, player.gid), 0);
+  }
+  const auto roots = Snapshot(root_ / "private");
+  const auto public_files = Snapshot(root_ / "public");
+
+  Launch launch;
+  launch.folder = game_;
+  launch.input = attack.input;
+  launch.err = root_ / "err";
+  const int status = Finish(Start(launch));
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(ReadFile(launch.err), attack.reports);
+  EXPECT_EQ(Snapshot(root_ / "private"), roots);
+  EXPECT_EQ(Snapshot(root_ / "public"), public_files);
+  // What the run made is the player's, and holds nothing of root's.
+  for (const auto& entry : fs::recursive_directory_iterator(game_)) {
+    struct stat st;
+    ASSERT_EQ(lstat(entry.path().c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, player.uid) << entry.path();
+    EXPECT_EQ(st.st_gid, player.gid) << entry.path();
+    if (S_ISREG(st.st_mode)) {
+      EXPECT_EQ(ReadFile(entry.path()).find("root's"), std::string::npos) << entry.path();
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Attacks, RootInAPlayersFolder, ::testing::ValuesIn(kAttacks),
+                         [](const ::testing::TestParamInfo<Attack>& info) {
+                           return std::string(info.param.name);
+                         });
+
+// ---------------------------------------------------------------------------------------------
 // Kills
 
 TEST_F(Faults, AKilledRestoreLeavesTheWholeOldOrTheWholeNewFile) {
@@ -385,7 +474,7 @@ TEST_F(Faults, AKilledRestoreLeavesTheWholeOldOrTheWholeNewFile) {
   int finished = 0;
   int temporaries = 0;
   const auto temporaries_in_system = [&] {
-    const std::regex temporary_name(R"(\.([A-Za-z]+\.ini\.)?sk-backup-[A-Za-z0-9]{6})");
+    const std::regex temporary_name(R"(\.sk-backup-[0-9a-f]{16})");
     int count = 0;
     for (const auto& entry : fs::directory_iterator(game_ / "System")) {
       const std::string name = entry.path().filename().string();
@@ -429,6 +518,13 @@ TEST_F(Faults, AKilledRestoreLeavesTheWholeOldOrTheWholeNewFile) {
     ASSERT_EQ(names_of_backups(), backup_names) << "trial " << trial;
   }
   EXPECT_EQ(Snapshot(game_ / "Skulvane_Backups"), backups);
+  // A kill while the data is written leaves nothing where the file system has anonymous files:
+  // only one in the short time between link and rename leaves a named file.
+  const int anonymous = open((game_ / "System").c_str(), O_TMPFILE | O_RDWR, 0600);
+  if (anonymous >= 0) {
+    close(anonymous);
+    EXPECT_LE(temporaries, 1);
+  }
   // A whole run's copies into System remove every temporary file that the kills left there.
   reset();
   ASSERT_EQ(Finish(Start(launch)), 0);

@@ -1,30 +1,19 @@
 #include "console/posix/durable_copy.hpp"
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
 #include <cstring>
-#include <string_view>
 
-#include "console/posix/fatal_signals.hpp"
+#include "console/posix/temporary_file.hpp"
 #include "console/posix/windows_names.hpp"
 
 namespace console {
 
 namespace {
-
-constexpr std::string_view kTemporaryPrefix = ".sk-backup-";
-constexpr std::size_t kTemporaryNameLength = kTemporaryPrefix.size() + 6;
-
-bool is_temporary_name(std::string_view name) {
-  return name.size() == kTemporaryNameLength &&
-         name.substr(0, kTemporaryPrefix.size()) == kTemporaryPrefix;
-}
 
 /// Flushes `folder`'s entries to disk, so that a new or renamed entry in it survives a crash.
 /// Best effort: a file system that cannot sync a folder has nothing more to give.
@@ -36,35 +25,6 @@ void sync_folder(const std::string& folder) {
   }
 }
 
-/// Step 1 of the protocol: removes the temporary files in `folder` that no copy holds.
-void remove_stale_temporaries(const std::string& folder) {
-  DIR* dir = opendir(folder.c_str());
-  if (dir == nullptr) {
-    return;
-  }
-  const int folder_fd = dirfd(dir);
-  while (const dirent* entry = readdir(dir)) {
-    if (!is_temporary_name(entry->d_name)) {
-      continue;
-    }
-    const int fd =
-        openat(folder_fd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-      continue;
-    }
-    struct stat held;
-    struct stat named;
-    // Removed only while this run holds its lock and the name is still that very file.
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0 && fstat(fd, &held) == 0 && S_ISREG(held.st_mode) &&
-        fstatat(folder_fd, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-        named.st_dev == held.st_dev && named.st_ino == held.st_ino) {
-      unlinkat(folder_fd, entry->d_name, 0);
-    }
-    close(fd);
-  }
-  closedir(dir);
-}
-
 /// Where a copy onto a path really writes: the file at the end of any chain of symbolic links.
 struct Target {
   std::string path;
@@ -72,12 +32,16 @@ struct Target {
   struct stat st;  ///< of the file where it exists, else of the folder it is to be made in
 };
 
-/// Fills `target` for a copy onto `path`. Returns nullptr, or why nothing may be written there.
-const char* find_target(std::string path, Target& target) {
+/// Fills `target` for a copy onto `path`, or says why nothing may be written there.
+Reason find_target(std::string path, Target& target) {
   for (int links = 0;; ++links) {
     if (lstat(path.c_str(), &target.st) != 0) {
       if (errno != ENOENT) {
         return std::strerror(errno);
+      }
+      // A link to nothing could make a file anywhere that its maker chose.
+      if (links > 0) {
+        return "Not writing through a link to nothing";
       }
       if (stat(folder_of(path).c_str(), &target.st) != 0) {
         return std::strerror(errno);
@@ -135,9 +99,9 @@ bool write_all(int fd, const char* data, std::size_t size) {
 
 char g_copy_buffer[1 << 17];
 
-/// Copies the rest of `in` to `out` through a buffer of this process. Returns nullptr, or the
-/// reason it failed; `source_failed` tells which side.
-const char* copy_by_reading(int in, int out, bool& source_failed) {
+/// Copies the rest of `in` to `out` through a buffer of this process; on failure
+/// `source_failed` tells which side.
+Reason copy_by_reading(int in, int out, bool& source_failed) {
   for (;;) {
     const ssize_t got = read(in, g_copy_buffer, sizeof g_copy_buffer);
     if (got == 0) {
@@ -161,7 +125,7 @@ const char* copy_by_reading(int in, int out, bool& source_failed) {
 /// extent or a server-side copy where the file system offers one). The reading loop copies what
 /// the kernel does not, from where it stopped: where it declines, fails, or ends early (a file
 /// whose size says nothing of its content), and reports a real fault with its side.
-const char* copy_data(int in, int out, bool& source_failed) {
+Reason copy_data(int in, int out, bool& source_failed) {
   constexpr std::size_t kChunk = std::size_t{1} << 30;
   for (;;) {
     const ssize_t copied = copy_file_range(in, nullptr, out, nullptr, kChunk, 0);
@@ -172,91 +136,105 @@ const char* copy_data(int in, int out, bool& source_failed) {
   }
 }
 
-/// Step 3's finish: mode, time and owner, then the data on disk. `made` is the temporary file as
-/// created. Returns nullptr or why not.
-const char* finish_temporary(int fd, const struct stat& source, const Target& target,
-                             const struct stat& made) {
-  // A file that existed keeps its owner where the system allows it; a new one made by root gets
-  // its folder's. Anything else, and where the system refuses, is the runner's, as for any new
-  // file: a refusal is no failure of the copy.
-  if ((target.exists || geteuid() == 0) &&
-      (made.st_uid != target.st.st_uid || made.st_gid != target.st.st_gid) &&
-      fchown(fd, target.st.st_uid, target.st.st_gid) != 0) {
-  }
-  if (fchmod(fd, source.st_mode & 0777) != 0) {
-    return std::strerror(errno);
-  }
-  const struct timespec times[2] = {{0, UTIME_NOW}, source.st_mtim};
-  if (futimens(fd, times) != 0) {
-    return std::strerror(errno);
-  }
-  if (fsync(fd) != 0) {
+/// The permission bits that a process's new files do not get.
+mode_t process_umask() {
+  static const mode_t mask = [] {
+    const mode_t read = umask(0);
+    umask(read);
+    return read;
+  }();
+  return mask;
+}
+
+/// Flushes the file `fd`. A file system that cannot flush a file has nothing more to give.
+Reason flush(int fd) {
+  if (fsync(fd) != 0 && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
     return std::strerror(errno);
   }
   return nullptr;
 }
 
-/// Step 2: a new temporary file in `folder`, locked and recorded for the signal handlers, its
-/// name in `path`, its status in `made`. Returns its descriptor, or -1 with errno set.
-int create_temporary(const std::string& folder, std::string& path, struct stat& made) {
-  for (;;) {
-    path = join(folder, std::string(kTemporaryPrefix) + "XXXXXX");
-    const sigset_t mask = block_signals();
-    const int fd = mkostemp(path.data(), O_CLOEXEC);
-    if (fd >= 0 && !temporary_created(path.c_str())) {
-      unlink(path.c_str());
-      close(fd);
-      unblock_signals(mask);
-      errno = ENAMETOOLONG;
-      return -1;
-    }
-    unblock_signals(mask);
-    if (fd < 0) {
-      return -1;
-    }
-    while (flock(fd, LOCK_EX) != 0 && errno == EINTR) {
-    }
-    if (fstat(fd, &made) == 0 && made.st_nlink > 0) {
-      return fd;
-    }
-    // Another run took it for stale before this one locked it, and removed it.
-    const sigset_t again = block_signals();
-    temporary_gone();
-    unblock_signals(again);
-    close(fd);
+/// Step 2's finish: owner, bits and time as the header states, best effort; then the flush.
+Reason finish_copy(int fd, const struct stat& source, const Target& target) {
+  struct stat made;
+  if (target.exists && fstat(fd, &made) == 0 &&
+      (made.st_uid != target.st.st_uid || made.st_gid != target.st.st_gid) &&
+      fchown(fd, target.st.st_uid, target.st.st_gid) != 0) {
   }
+  const mode_t bits =
+      target.exists ? target.st.st_mode & 07777 : source.st_mode & 0777 & ~process_umask();
+  if (fchmod(fd, bits) != 0) {
+  }
+  const struct timespec times[2] = {{0, UTIME_NOW}, source.st_mtim};
+  if (futimens(fd, times) != 0) {
+  }
+  return flush(fd);
 }
 
-/// Steps 1 to 4 for an open, checked source.
-const char* replace_file(int in, const struct stat& source, const Target& target,
-                         bool& source_failed) {
-  const std::string folder = folder_of(target.path);
-  remove_stale_temporaries(folder);
-  std::string temporary;
-  struct stat made;
-  const int out = create_temporary(folder, temporary, made);
+/// True for a failure to make a file beside the target, or to rename it over the target, that
+/// only the folder's permissions cause.
+bool folder_refuses(int error) {
+  return error == EACCES || error == EPERM;
+}
+
+/// The copy in place, into the target that `find_target` found, from the start of `in`, after
+/// the folder gave `refused` as its reason. Where the target cannot be written either, that
+/// reason is the one to give.
+Reason write_in_place(int in, const struct stat& source, const Target& target, Reason refused,
+                      bool& source_failed) {
+  const int out =
+      open(target.path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (out < 0) {
-    return std::strerror(errno);
+    return refused;
   }
-  const char* reason = copy_data(in, out, source_failed);
-  if (reason == nullptr) {
-    reason = finish_temporary(out, source, target, made);
+  struct stat st;
+  Reason reason = nullptr;
+  if (fstat(out, &st) != 0 || st.st_dev != target.st.st_dev || st.st_ino != target.st.st_ino) {
+    reason = "The file changed while it was copied";
+  } else if (lseek(in, 0, SEEK_SET) != 0) {
+    source_failed = true;
+    reason = std::strerror(errno);
+  } else {
+    reason = copy_data(in, out, source_failed);
   }
-  if (reason == nullptr && rename(temporary.c_str(), target.path.c_str()) != 0) {
+  if (reason == nullptr && ftruncate(out, lseek(out, 0, SEEK_CUR)) != 0) {
     reason = std::strerror(errno);
   }
-  const sigset_t mask = block_signals();
-  if (reason != nullptr) {
-    unlink(temporary.c_str());
+  if (reason == nullptr) {
+    const struct timespec times[2] = {{0, UTIME_NOW}, source.st_mtim};
+    if (futimens(out, times) != 0) {
+    }
+    reason = flush(out);
   }
-  temporary_gone();
-  unblock_signals(mask);
-  // Closing gives up the lock, only now that the temporary name is gone.
   if (close(out) != 0 && reason == nullptr) {
     reason = std::strerror(errno);
   }
+  return reason;
+}
+
+/// Steps 1 to 3 for an open, checked source; in place where the folder refuses them.
+Reason replace_file(int in, const struct stat& source, const Target& target, bool& source_failed) {
+  TemporaryFile temporary;
+  Reason reason = create_temporary(target.path, temporary);
+  bool beside_refused = reason != nullptr && folder_refuses(errno);
   if (reason == nullptr) {
-    sync_folder(folder);
+    reason = copy_data(in, temporary.fd, source_failed);
+    if (reason == nullptr) {
+      reason = finish_copy(temporary.fd, source, target);
+    }
+    if (reason == nullptr) {
+      reason = put_in_place(temporary, target.path);
+      beside_refused = reason != nullptr && folder_refuses(errno);
+    }
+    discard_temporary(temporary);
+  }
+  if (reason == nullptr) {
+    sync_folder(folder_of(target.path));
+    return nullptr;
+  }
+  if (beside_refused && target.exists) {
+    source_failed = false;
+    return write_in_place(in, source, target, reason, source_failed);
   }
   return reason;
 }
@@ -265,15 +243,8 @@ const char* replace_file(int in, const struct stat& source, const Target& target
 
 FolderResult make_folder(const std::string& path) {
   if (mkdir(path.c_str(), 0777) == 0) {
-    const std::string parent = folder_of(path);
-    // Run as root, the new folder is the parent's owner's. A link put in its place by then is
-    // changed itself, never followed.
-    struct stat folder;
-    if (geteuid() == 0 && stat(parent.c_str(), &folder) == 0 &&
-        fchownat(AT_FDCWD, path.c_str(), folder.st_uid, folder.st_gid, AT_SYMLINK_NOFOLLOW) != 0) {
-    }
     // The new folder's entry is durable before anything is copied into it.
-    sync_folder(parent);
+    sync_folder(folder_of(path));
     return FolderResult::created;
   }
   const int error = errno;
@@ -294,7 +265,7 @@ CopyResult copy_file(const std::string& source_path, const std::string& target_p
   struct stat source;
   Target target;
   bool source_failed = true;
-  const char* reason = nullptr;
+  Reason reason = nullptr;
   if (fstat(in, &source) != 0) {
     reason = std::strerror(errno);
   } else if (S_ISDIR(source.st_mode)) {

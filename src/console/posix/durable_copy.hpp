@@ -1,29 +1,29 @@
 // Folders made, and files replaced only by complete copies that are on disk.
 //
 // The protocol of a copy of SOURCE onto TARGET (a symbolic link is followed to the file it
-// ends in, which is replaced; the links stay):
-//   1. Remove the stale temporary files in TARGET's folder: entries named ".sk-backup-XXXXXX"
-//      whose lock can be taken. A copy holds the lock of its temporary file as long as the file
-//      exists under that name, so one that a running copy is still writing is never removed.
-//   2. Create a new temporary file ".sk-backup-XXXXXX" in TARGET's folder and lock it. (Should a
-//      concurrent copy remove it as stale between the two, a new one is created.)
-//   3. Copy SOURCE's bytes into it; give it SOURCE's permission bits and modification time and
-//      an owner (below); fsync it.
-//   4. Rename it over TARGET, still holding its lock; close it; fsync the folder.
-// Failures: on any failure in 2 to 4 the temporary file is removed and TARGET is left exactly as
+// ends in, which is replaced; the links stay; a link to nothing is refused, as cp refuses it):
+//   1. Make a temporary file beside TARGET (temporary_file.hpp).
+//   2. Copy SOURCE's bytes into it; give it its permission bits (a TARGET that existed keeps its
+//      own, a new file gets SOURCE's less the umask), SOURCE's modification time, and the owner
+//      and group of a TARGET that existed; flush it. Bits, time and owner are best effort, as
+//      for cp: a file system that refuses them (FAT, or a file of another user's) fails no copy.
+//   3. Rename it over TARGET; flush the folder.
+// Failures: on any failure in 1 to 3 the temporary file is removed and TARGET is left exactly as
 // it was; the caller reports the reason.
-// A signal that ends the program during 2 to 4 removes the temporary file first
-// (fatal_signals.hpp); TARGET is the old file or, once the rename is done, the new one.
-// A kill (SIGKILL) or a power cut: TARGET is whole, old or new, never a mix; the rename is
-// durable once the folder's fsync has returned. A temporary file may remain, unlocked; the next
-// copy into that folder removes it (step 1), whichever run makes it.
-// Owner: a TARGET that existed keeps its owner and group where the system allows it (a restore
-// under sudo leaves the player's file the player's). A new file made by a run as root, and a
-// folder that md makes, get the owner and group of the folder they are made in, so that sudo
-// leaves nothing in the player's folders that the player cannot change.
+// A signal, a kill (SIGKILL) or a power cut: TARGET is whole, old or new, never a mix; the
+// rename is durable once the folder's flush has returned. What may remain of the temporary
+// file, and who removes it, is in temporary_file.hpp.
+// In place: where TARGET exists and its folder takes no new file, or lets no new file take
+// TARGET's place (a folder of another user's around a file that may be written, or a sticky
+// folder holding another user's file), the copy writes into TARGET itself, as cp does: its
+// bytes, then its new length, then a flush. This is the one copy that is not all or nothing:
+// one that fails or is killed part-way leaves TARGET damaged.
+// Hard links: a replaced TARGET is a new file; other links to the old one keep the old bytes.
 #pragma once
 
 #include <string>
+
+#include "console/posix/reason.hpp"
 
 namespace console {
 
@@ -34,17 +34,17 @@ enum class FolderResult { created, existed, failed };
 /// exists is left as it was. On `failed`, errno holds the reason (EEXIST: a file is in the way).
 FolderResult make_folder(const std::string& path);
 
-/// What became of a copy: `reason` is nullptr on success, else the reason it failed, with
-/// `source_failed` true when the source was at fault, false when the target was.
+/// What became of a copy: `reason` says why it failed, with `source_failed` true when the
+/// source was at fault, false when the target was.
 struct CopyResult {
-  const char* reason;
+  Reason reason;
   bool source_failed;
 };
 
 /// Replaces `target` with a copy of the regular file `source`, by the protocol above. Refuses,
 /// changing nothing, a source that is not a regular file, a target that is a folder or not a
-/// regular file, a target in a folder that does not exist, and a target that is the source.
-/// A FIFO in the source's place does not hang it.
+/// regular file, a target in a folder that does not exist, a link to nothing, and a target that
+/// is the source. A FIFO in the source's place does not hang it.
 CopyResult copy_file(const std::string& source, const std::string& target);
 
 }  // namespace console

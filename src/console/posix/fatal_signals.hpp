@@ -4,8 +4,8 @@
 // signal that ends the program first removes that file. The handlers are installed once, at
 // start; the rooms that take the terminal or create a temporary file record it here.
 //
-// Nothing can undo a SIGKILL or a power cut: the temporary files they leave are removed by later
-// copies into the same folder (durable_copy.hpp).
+// Nothing can undo a SIGKILL or a power cut: what they may leave of a temporary file, and who
+// removes it, is in temporary_file.hpp.
 #pragma once
 
 #include <signal.h>

@@ -22,15 +22,15 @@ std::string find_in_folder(const std::string& folder, const std::string& name) {
   if (dir == nullptr) {
     return name;
   }
-  std::string best;
+  std::string found = name;
   while (const dirent* entry = readdir(dir)) {
-    const std::string_view candidate = entry->d_name;
-    if (equal_ignoring_ascii_case(candidate, name) && (best.empty() || candidate < best)) {
-      best = candidate;
+    if (equal_ignoring_ascii_case(entry->d_name, name)) {
+      found = entry->d_name;
+      break;
     }
   }
   closedir(dir);
-  return best.empty() ? name : best;
+  return found;
 }
 
 }  // namespace
