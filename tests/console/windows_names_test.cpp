@@ -1,5 +1,4 @@
 // Names in command lines looked up as Windows looks them up.
-#include <dirent.h>
 #include <strings.h>
 
 #include <gtest/gtest.h>
@@ -25,15 +24,12 @@ TEST_F(WindowsNames, NamesMatchIgnoringCaseWithTheExactNameFirst) {
   for (const char* name : {"SKAUX.INI", "SkAUX.ini", "sKaUx.InI"}) {
     write_file(fs::path("system") / name, name);
   }
-  DIR* folder = opendir("system");
   std::string first;
-  while (const dirent* entry = readdir(folder)) {
-    if (strcasecmp(entry->d_name, "skaux.ini") == 0) {
-      first = entry->d_name;
-      break;
+  for (const auto& entry : fs::directory_iterator("system")) {  // readdir's order
+    if (first.empty() && strcasecmp(entry.path().filename().c_str(), "skaux.ini") == 0) {
+      first = entry.path().filename();
     }
   }
-  closedir(folder);
   run("copy System\\SkAux.ini out.ini");
   EXPECT_EQ(read_file("out.ini"), first == "skaux.ini" ? "live" : first);
   // An exact match wins.

@@ -201,7 +201,9 @@ struct Fault {
   std::string reports;  // standard error, whole
   std::string done;     // the operation's last message
   rlim_t file_size_limit = RLIM_INFINITY;
-  bool unprivileged = false;
+  // Who runs it: the tests' user, or, where that is root, a user for whom permission bits count
+  // (who then owns the game folder), or root in that user's game folder.
+  enum { tester, player, root_for_player } runner = tester;
 };
 
 void PrintTo(const Fault& fault, std::ostream* os) {
@@ -209,6 +211,21 @@ void PrintTo(const Fault& fault, std::ostream* os) {
 }
 
 void Untouched(const fs::path&) {}
+
+/// SkAux.ini a link that the player planted to `to`, in folders of root's beside the game: one
+/// only root may enter, with a file of root's, and one the player may enter, with another.
+void LinkedToRoots(const fs::path& game, const char* to) {
+  const fs::path roots = game.parent_path() / "roots";
+  fs::create_directories(roots / "private");
+  fs::create_directories(roots / "public");
+  fs::permissions(roots / "private", fs::perms(0700));
+  WriteFile(roots / "private" / "secret", "root's secret\n");
+  WriteFile(roots / "public" / "existing", "root's file\n");
+  fs::remove(game / "System" / "SkAux.ini");
+  fs::create_symlink(roots / to, game / "System" / "SkAux.ini");
+}
+
+const std::string kLinkedRestoreRefused = "Cannot copy to System\\SkAux.ini: Permission denied\n";
 
 void ReadOnly(const fs::path& folder) {
   for (const auto& entry : fs::directory_iterator(folder)) {
@@ -238,10 +255,10 @@ const Fault kFaults[] = {
     {"BackupFolderThatMayNotBeWritten",
      [](const fs::path& game) { ReadOnly(game / "Skulvane_Backups"); }, "1\nx\n",
      kFolderExists + EachReport("Skulvane_Backups", "BACKUP_", "Permission denied"), kBackupDone,
-     RLIM_INFINITY, true},
+     RLIM_INFINITY, Fault::player},
     {"SystemFolderThatMayNotBeWritten", [](const fs::path& game) { ReadOnly(game / "System"); },
      "3\ny\nx\n", EachReport("System", "", "Permission denied"), kRestoreAllDone, RLIM_INFINITY,
-     true},
+     Fault::player},
     {"TargetThatIsAFolder",
      [](const fs::path& game) {
        const fs::path target = game / "Skulvane_Backups" / "BACKUP_SkAux.ini";
@@ -268,6 +285,21 @@ const Fault kFaults[] = {
      "4 n y n x\n",
      "Cannot copy Skulvane_Backups\\BACKUP_SkulvaneUser.ini: No such file or directory\n",
      kRestoreEachDone},
+    // Under sudo in a player's folder, the player's links lead nowhere the player could not go.
+    {"RootReadingAFileOnlyRootMayRead",
+     [](const fs::path& game) { LinkedToRoots(game, "private/secret"); }, "2 y n n x\n",
+     kFolderExists + "Cannot copy System\\SkAux.ini: Permission denied\n", kBackupDone,
+     RLIM_INFINITY, Fault::root_for_player},
+    {"RootMakingAFileWhereOnlyRootMay",
+     [](const fs::path& game) { LinkedToRoots(game, "private/cron"); }, "4 y n n x\n",
+     kLinkedRestoreRefused, kRestoreEachDone, RLIM_INFINITY, Fault::root_for_player},
+    {"RootOverwritingAFileOfRoots",
+     [](const fs::path& game) { LinkedToRoots(game, "public/existing"); }, "4 y n n x\n",
+     kLinkedRestoreRefused, kRestoreEachDone, RLIM_INFINITY, Fault::root_for_player},
+    {"RootMakingAFileInAFolderOfRoots",
+     [](const fs::path& game) { LinkedToRoots(game, "public/cron"); }, "4 y n n x\n",
+     "Cannot copy to System\\SkAux.ini: Not writing through a link to nothing\n", kRestoreEachDone,
+     RLIM_INFINITY, Fault::root_for_player},
 };
 
 class FailedCopy : public Faults, public ::testing::WithParamInterface<Fault> {};
@@ -282,24 +314,27 @@ TEST_P(FailedCopy, LeavesEverythingAsItWasAndTheDialogueGoesOn) {
   }
   Launch launch;
   User user{};
-  if (fault.unprivileged && geteuid() == 0) {
-    // Root writes anywhere: run as a user for whom the permission bits count, from a copy of
-    // the program that this user can reach.
+  fault.prepare(game_);
+  if (fault.runner != Fault::tester && geteuid() == 0) {
     if (!FindUnprivilegedUser(user)) {
       GTEST_SKIP() << "running as root and no unprivileged user (nobody, uid 1000) to run as";
     }
     fs::permissions(root_, fs::perms(0755));
-    launch.program = (root_ / "sk-backup").string();
-    fs::copy_file(SK_BACKUP_EXE, launch.program);
-    fs::permissions(launch.program, fs::perms(0755));
     ASSERT_EQ(lchown(game_.c_str(), user.uid, user.gid), 0);
     for (const auto& entry : fs::recursive_directory_iterator(game_)) {
       ASSERT_EQ(lchown(entry.path().c_str(), user.uid, user.gid), 0);
     }
-    launch.user = &user;
+    if (fault.runner == Fault::player) {  // from a copy of the program that the player can reach
+      launch.program = (root_ / "sk-backup").string();
+      fs::copy_file(SK_BACKUP_EXE, launch.program);
+      fs::permissions(launch.program, fs::perms(0755));
+      launch.user = &user;
+    }
+  } else if (fault.runner == Fault::root_for_player) {
+    GTEST_SKIP() << "needs root";
   }
-  fault.prepare(game_);
   const auto before = Snapshot(game_);
+  const auto roots = fs::exists(root_ / "roots") ? Snapshot(root_ / "roots") : decltype(before){};
 
   launch.folder = game_;
   launch.input = fault.input;
@@ -320,91 +355,11 @@ TEST_P(FailedCopy, LeavesEverythingAsItWasAndTheDialogueGoesOn) {
               out.compare(out.size() - kLastCycle.size(), kLastCycle.size(), kLastCycle) == 0)
       << out;
   EXPECT_EQ(Snapshot(game_), before);
+  EXPECT_EQ(fs::exists(root_ / "roots") ? Snapshot(root_ / "roots") : decltype(before){}, roots);
 }
 
 INSTANTIATE_TEST_SUITE_P(Copies, FailedCopy, ::testing::ValuesIn(kFaults),
                          [](const ::testing::TestParamInfo<Fault>& info) {
-                           return std::string(info.param.name);
-                         });
-
-// ---------------------------------------------------------------------------------------------
-// Root
-
-struct Attack {
-  const char* name;
-  const char* link_to;  // in the folders of root's beside the game
-  const char* input;
-  std::string reports;
-};
-
-void PrintTo(const Attack& attack, std::ostream* os) {
-  *os << attack.name;
-}
-
-const std::string kLinkedRestoreRefused = "Cannot copy to System\\SkAux.ini: Permission denied\n";
-
-const Attack kAttacks[] = {
-    {"ReadARootOnlyFile", "private/secret", "2 y n n x\n",
-     "Cannot copy System\\SkAux.ini: Permission denied\n"},
-    {"MakeAFileInARootOnlyFolder", "private/cron", "4 y n n x\n", kLinkedRestoreRefused},
-    {"OverwriteAFileOfRoots", "public/existing", "4 y n n x\n", kLinkedRestoreRefused},
-    {"MakeAFileInAFolderOfRoots", "public/cron", "4 y n n x\n",
-     "Cannot copy to System\\SkAux.ini: Not writing through a link to nothing\n"},
-};
-
-class RootInAPlayersFolder : public Faults, public ::testing::WithParamInterface<Attack> {};
-
-// Under sudo in a player's folder the program does only what the player could: the player's
-// links lead nowhere the player could not go, and what it makes is the player's.
-TEST_P(RootInAPlayersFolder, DoesOnlyWhatThePlayerCould) {
-  if (geteuid() != 0) {
-    GTEST_SKIP() << "needs root";
-  }
-  const Attack& attack = GetParam();
-  const User player{12345, 23456};
-  fs::permissions(root_, fs::perms(0755));
-  fs::create_directories(root_ / "private");
-  fs::permissions(root_ / "private", fs::perms(0700));
-  WriteFile(root_ / "private" / "secret", "root's secret\n");
-  fs::permissions(root_ / "private" / "secret", fs::perms(0600));
-  fs::create_directories(root_ / "public");
-  WriteFile(root_ / "public" / "existing", "root's file\n");
-  fs::remove_all(game_ / "Skulvane_Backups");
-  if (attack.input[0] == '4') {
-    fs::create_directories(game_ / "Skulvane_Backups");
-    WriteFile(game_ / "Skulvane_Backups" / "BACKUP_SkAux.ini", "* * * * * root touch /pwned\n");
-  }
-  fs::create_symlink(root_ / attack.link_to, game_ / "System" / "SkAux.ini");
-  ASSERT_EQ(lchown(game_.c_str(), player.uid, player.gid), 0);
-  for (const auto& entry : fs::recursive_directory_iterator(game_)) {
-    ASSERT_EQ(lchown(entry.path().c_str(), player.uid, player.gid), 0);
-  }
-  const auto roots = Snapshot(root_ / "private");
-  const auto public_files = Snapshot(root_ / "public");
-
-  Launch launch;
-  launch.folder = game_;
-  launch.input = attack.input;
-  launch.err = root_ / "err";
-  const int status = Finish(Start(launch));
-  EXPECT_EQ(status, 0);
-  EXPECT_EQ(ReadFile(launch.err), attack.reports);
-  EXPECT_EQ(Snapshot(root_ / "private"), roots);
-  EXPECT_EQ(Snapshot(root_ / "public"), public_files);
-  // What the run made is the player's, and holds nothing of root's.
-  for (const auto& entry : fs::recursive_directory_iterator(game_)) {
-    struct stat st;
-    ASSERT_EQ(lstat(entry.path().c_str(), &st), 0);
-    EXPECT_EQ(st.st_uid, player.uid) << entry.path();
-    EXPECT_EQ(st.st_gid, player.gid) << entry.path();
-    if (S_ISREG(st.st_mode)) {
-      EXPECT_EQ(ReadFile(entry.path()).find("root's"), std::string::npos) << entry.path();
-    }
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(Attacks, RootInAPlayersFolder, ::testing::ValuesIn(kAttacks),
-                         [](const ::testing::TestParamInfo<Attack>& info) {
                            return std::string(info.param.name);
                          });
 
