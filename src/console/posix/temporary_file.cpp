@@ -198,6 +198,9 @@ Reason put_in_place(TemporaryFile& file, const std::string& target) {
 }
 
 void discard_temporary(TemporaryFile& file) {
+  if (file.fd < 0 && !file.named) {
+    return;  // in its place, or never made
+  }
   const int error = errno;
   const sigset_t mask = block_signals();
   if (file.named) {
