@@ -137,7 +137,7 @@ awk '{ t[$1] = $2
   END {
     printf "   program / shell script  %5.2f   (target at most 0.35)\n", t["program"] / t["shell"]
     printf "   program / floor         %5.2f   (target at most 2)\n", t["program"] / t["floor"]
-    printf "   program / durable yardstick  %5.2f   (target at most 1.25)\n", t["program"] / t["durable"]
+    printf "   program / durable yardstick  %5.2f   (target at most 1.10)\n", t["program"] / t["durable"]
     printf "   program / /bin/true     %5.2f\n", t["program"] / t["true"]
     printf "   program / shell script with sync  %5.2f\n", t["program"] / t["shell+sync"]
     printf "   program without fsync / floor  %5.2f\n", t["no-fsync"] / t["floor"]
@@ -163,7 +163,7 @@ echo "   contestant   median     (least, greatest)      processor time (median)"
 awk '{ t[$1] = $2
     printf "   %-10s %7.3f ms  (%.3f, %.3f)  %7.3f ms\n", $1, $2 * 1e3, $3 * 1e3, $4 * 1e3, $5 * 1e3 }
   END {
-    printf "   program / durable yardstick  %5.2f   (target at most 1.25)\n", t["program"] / t["durable"]
+    printf "   program / durable yardstick  %5.2f   (target at most 1.10)\n", t["program"] / t["durable"]
     printf "   program without fsync / durable yardstick  %5.2f\n", t["no-fsync"] / t["durable"]
   }' "$dir/session-real.txt"
 
