@@ -82,6 +82,14 @@ make_ini() {
   truncate -s $(($2 * 1024)) "$1"
 }
 
+# Each contestant of the timer's output $1 (median, least, greatest, processor time), then the
+# awk statements $2 on the medians t[name].
+contestants() {
+  awk '{ t[$1] = $2
+    printf "   %-10s %7.3f ms  (%.3f, %.3f)  %7.3f ms\n", $1, $2 * 1e3, $3 * 1e3, $4 * 1e3, $5 * 1e3 }
+  END { '"$2"' }' "$1"
+}
+
 # $2 engine files in the folder $1 (bench/engine-files.awk).
 make_engine_files() {
   awk -v dir="$1" -v count="$2" -f bench/engine-files.awk
@@ -132,9 +140,7 @@ echo "1. Session \"1 3 y x\", settings files of 48, 24 and 16 KiB, median of $ru
   shell+sync /bin/sh "$dir/copy-sync.sh" :: no-fsync "$no_fsync" :: durable "$durable" \
   >"$dir/session.txt"
 echo "   contestant   median     (least, greatest)      processor time (median)"
-awk '{ t[$1] = $2
-    printf "   %-10s %7.3f ms  (%.3f, %.3f)  %7.3f ms\n", $1, $2 * 1e3, $3 * 1e3, $4 * 1e3, $5 * 1e3 }
-  END {
+contestants "$dir/session.txt" '
     printf "   program / shell script  %5.2f   (target at most 0.35)\n", t["program"] / t["shell"]
     printf "   program / floor         %5.2f   (target at most 2)\n", t["program"] / t["floor"]
     printf "   program / durable yardstick  %5.2f   (target at most 1.10)\n", t["program"] / t["durable"]
@@ -142,17 +148,16 @@ awk '{ t[$1] = $2
     printf "   program / shell script with sync  %5.2f\n", t["program"] / t["shell+sync"]
     printf "   program without fsync / floor  %5.2f\n", t["no-fsync"] / t["floor"]
     printf "   share of the fsyncs in the program'"'"'s time  %3.0f %%\n",
-      100 * (t["program"] - t["no-fsync"]) / t["program"]
-  }' "$dir/session.txt"
+      100 * (t["program"] - t["no-fsync"]) / t["program"]'
+
 
 printf 'x\n' >"$dir/exit.in"
 echo
 echo "   Start and exit alone (fed \"x\"), median of $runs interleaved runs"
 "$timer" -n "$runs" -d "$game" -i "$dir/exit.in" \
   program "$exe" :: floor "$nothing" :: true /bin/true >"$dir/exit.txt"
-awk '{ t[$1] = $2
-    printf "   %-10s %7.3f ms  (%.3f, %.3f)  %7.3f ms\n", $1, $2 * 1e3, $3 * 1e3, $4 * 1e3, $5 * 1e3 }
-  END { printf "   program / floor         %5.2f\n", t["program"] / t["floor"] }' "$dir/exit.txt"
+contestants "$dir/exit.txt" 'printf "   program / floor         %5.2f\n", t["program"] / t["floor"]'
+
 
 echo
 echo "   Session \"1 3 y x\" in a real-sized game folder ($(ls "$real/System" | wc -l) files in System)," \
@@ -160,12 +165,10 @@ echo "   Session \"1 3 y x\" in a real-sized game folder ($(ls "$real/System" | 
 "$timer" -n "$runs" -d "$real" -i "$dir/session.in" \
   program "$exe" :: no-fsync "$no_fsync" :: durable "$durable" >"$dir/session-real.txt"
 echo "   contestant   median     (least, greatest)      processor time (median)"
-awk '{ t[$1] = $2
-    printf "   %-10s %7.3f ms  (%.3f, %.3f)  %7.3f ms\n", $1, $2 * 1e3, $3 * 1e3, $4 * 1e3, $5 * 1e3 }
-  END {
+contestants "$dir/session-real.txt" '
     printf "   program / durable yardstick  %5.2f   (target at most 1.10)\n", t["program"] / t["durable"]
-    printf "   program without fsync / durable yardstick  %5.2f\n", t["no-fsync"] / t["durable"]
-  }' "$dir/session-real.txt"
+    printf "   program without fsync / durable yardstick  %5.2f\n", t["no-fsync"] / t["durable"]'
+
 
 echo
 echo "   program / durable yardstick, both folders (medians):"
