@@ -2,6 +2,7 @@
 
 #include "backup/settings_files.hpp"
 #include "console/console.hpp"
+#include "console/shell.hpp"
 
 namespace backup {
 

@@ -2,6 +2,8 @@
 
 #include <iterator>
 
+#include "console/ascii_case.hpp"
+
 namespace console {
 
 namespace {
@@ -16,27 +18,10 @@ bool is_refused(char c) {
   return (u < 0x20 && c != '\t') || u == 0x7f || c == '"';
 }
 
-unsigned char lower_ascii(char c) {
-  const unsigned char u = static_cast<unsigned char>(c);
-  return u >= 'A' && u <= 'Z' ? static_cast<unsigned char>(u - 'A' + 'a') : u;
-}
-
 }  // namespace
 
-bool equal_ignoring_ascii_case(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) {
-    return false;
-  }
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (lower_ascii(a[i]) != lower_ascii(b[i])) {
-      return false;
-    }
-  }
-  return true;
-}
-
 Command parse_command_line(std::string_view line) {
-  constexpr Command kUnknown{CommandKind::unknown, {}, {}};
+  constexpr Command kUnknown{CommandKind::unknown, {}, {}, {}};
   for (const char c : line) {
     if (is_refused(c)) {
       return kUnknown;
@@ -65,16 +50,16 @@ Command parse_command_line(std::string_view line) {
   }
   const std::string_view verb = words[0];
   if (count == 1 && equal_ignoring_ascii_case(verb, "cls")) {
-    return {CommandKind::clear_screen, {}, {}};
+    return {CommandKind::clear_screen, {}, {}, {}};
   }
   if (count == 1 && equal_ignoring_ascii_case(verb, "pause")) {
-    return {CommandKind::pause, {}, {}};
+    return {CommandKind::pause, {}, {}, {}};
   }
   if (count == 2 && equal_ignoring_ascii_case(verb, "md")) {
-    return {CommandKind::make_folder, words[1], {}};
+    return {CommandKind::make_folder, words[1], {}, {}};
   }
   if (count == 3 && equal_ignoring_ascii_case(verb, "copy")) {
-    return {CommandKind::copy, words[1], words[2]};
+    return {CommandKind::copy, {}, words[1], words[2]};
   }
   return kUnknown;
 }

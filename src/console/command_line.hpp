@@ -12,17 +12,14 @@ enum class CommandKind { clear_screen, pause, make_folder, copy, unknown };
 /// A command line taken apart, without anything carried out. The views point into the line.
 struct Command {
   CommandKind kind;
-  std::string_view first;   ///< the folder of "md", the source of "copy"; empty otherwise
-  std::string_view second;  ///< the target of "copy"; empty otherwise
+  std::string_view folder;  ///< the folder of "md"; empty otherwise
+  std::string_view source;  ///< the source of "copy"; empty otherwise
+  std::string_view target;  ///< the target of "copy"; empty otherwise
 };
 
 /// Splits `line` at runs of blanks and tabs and recognises "cls", "pause", "md NAME" and
 /// "copy SRC DST", the command word in any case. Any other word, a wrong number of arguments,
 /// or a line holding a control character or a quote gives CommandKind::unknown. Touches nothing.
 Command parse_command_line(std::string_view line);
-
-/// True when `a` and `b` are the same but for the case of the ASCII letters A to Z, as Windows
-/// compares command words and names; every other byte must be equal.
-bool equal_ignoring_ascii_case(std::string_view a, std::string_view b);
 
 }  // namespace console

@@ -1,4 +1,5 @@
 #include "console/console.hpp"
+#include "console/shell.hpp"
 
 #include <cstdio>
 #include <cstring>

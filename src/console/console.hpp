@@ -19,8 +19,8 @@ struct Answer {
 
 /// Sets up the standard streams for the dialogue: a standard stream that is closed at start
 /// is opened on the null device (so no file opened later can take its place), standard output
-/// and standard error are unbuffered, and standard input gets a buffer of its own; then
-/// prepare_platform(). Call once, first thing in main.
+/// and standard error are unbuffered, and standard input gets a buffer of its own; then the
+/// platform is prepared (shell.hpp). Call once, first thing in main.
 void start();
 
 /// Writes `message` to standard output unchanged; it is on the console when the call returns.
@@ -53,19 +53,5 @@ void clear_screen();
 
 /// Runs the command line "pause".
 void pause();
-
-/// Runs one fixed command line ("cls", "pause", "md NAME" or "copy SRC DST") and waits until it
-/// is done. Its reports appear on the console in place; its outcome is not returned. Defined
-/// per platform: on Windows the command interpreter runs it, elsewhere the program does.
-void run_command(const char* line);
-
-/// Opens on the null device each of standard input, output and error that is closed.
-/// Defined per platform; start() calls it.
-void open_closed_standard_streams();
-
-/// What the platform needs before the dialogue starts; start() calls it after the streams are
-/// set up. On POSIX: the cleanup for signals that end or stop the program, and a standard input
-/// left non-blocking made blocking. Nothing on Windows.
-void prepare_platform();
 
 }  // namespace console

@@ -19,12 +19,12 @@
 #include <string_view>
 
 #include "console/command_line.hpp"
-#include "console/console.hpp"
 #include "console/posix/durable_copy.hpp"
 #include "console/posix/fatal_signals.hpp"
 #include "console/posix/folder_owner.hpp"
 #include "console/posix/terminal.hpp"
 #include "console/posix/windows_names.hpp"
+#include "console/shell.hpp"
 
 namespace console {
 
@@ -77,10 +77,10 @@ void run_command(const char* line) {
       wait_for_key();
       return;
     case CommandKind::make_folder:
-      run_md(command.first);
+      run_md(command.folder);
       return;
     case CommandKind::copy:
-      run_copy(command.first, command.second);
+      run_copy(command.source, command.target);
       return;
     case CommandKind::unknown:
       report(stderr, "Not a recognised command: ", line);

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "console/console.hpp"
+#include "console/shell.hpp"
 
 namespace console {
 

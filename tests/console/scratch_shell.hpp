@@ -15,7 +15,7 @@
 #include <sstream>
 #include <string>
 
-#include "console/console.hpp"
+#include "console/shell.hpp"
 
 namespace scratch {
 

@@ -8,8 +8,8 @@
 #include <climits>
 #include <cstring>
 
+#include "console/posix/paths.hpp"
 #include "console/posix/temporary_file.hpp"
-#include "console/posix/windows_names.hpp"
 
 namespace console {
 

@@ -13,7 +13,7 @@
 #include <cstring>
 
 #include "console/posix/fatal_signals.hpp"
-#include "console/posix/windows_names.hpp"
+#include "console/posix/paths.hpp"
 
 namespace console {
 

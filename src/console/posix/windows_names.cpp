@@ -5,7 +5,8 @@
 
 #include <cerrno>
 
-#include "console/command_line.hpp"
+#include "console/ascii_case.hpp"
+#include "console/posix/paths.hpp"
 
 namespace console {
 
@@ -34,26 +35,6 @@ std::string find_in_folder(const std::string& folder, const std::string& name) {
 }
 
 }  // namespace
-
-std::string folder_of(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) {
-    return ".";
-  }
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string join(const std::string& folder, const std::string& name) {
-  if (folder.empty()) {
-    return name;
-  }
-  std::string path = folder;
-  if (path.back() != '/') {
-    path += '/';
-  }
-  path += name;
-  return path;
-}
 
 std::string resolve_path(std::string_view written) {
   std::string path;

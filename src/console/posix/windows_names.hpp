@@ -15,10 +15,4 @@ namespace console {
 /// leading backslash or slash makes it absolute, and "." and ".." are kept as they are.
 std::string resolve_path(std::string_view written);
 
-/// The folder part of `path`: "." where it has none, "/" for a name at the root.
-std::string folder_of(const std::string& path);
-
-/// `folder` and `name` joined with one slash; an empty folder stands for the current one.
-std::string join(const std::string& folder, const std::string& name);
-
 }  // namespace console
