@@ -63,4 +63,8 @@ inline const std::array<std::string, 3> kRestoreEachMsg = {
     "\nAttempting to restore SkAux.ini\t\t", "\nAttempting to restore SkulvaneUser.ini\t",
     "\nAttempting to restore SkLoadouts.ini\t"};
 
+// What the Linux program's own md and copy write in place of the interpreter's reports.
+inline const std::string kFolderExists = "Folder Skulvane_Backups already exists.\n";
+inline const std::string kCopied = "1 file copied.\n";
+
 }  // namespace texts

@@ -234,8 +234,6 @@ void ReadOnly(const fs::path& folder) {
   fs::permissions(folder, fs::perms(0555));
 }
 
-const std::string kFolderExists = "Folder Skulvane_Backups already exists.\n";
-
 std::string EachReport(const std::string& folder, const std::string& prefix,
                        const std::string& reason) {
   std::string out;

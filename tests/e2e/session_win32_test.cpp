@@ -16,86 +16,20 @@
 #include <array>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "dialogue_texts.hpp"
-#include "session_case.hpp"
+#include "session.hpp"
 
+namespace session {
 namespace {
-
-namespace fs = std::filesystem;
-using namespace texts;
-using namespace session;
-using PerFile = std::array<bool, 3>;  // SkAux.ini, SkulvaneUser.ini, SkLoadouts.ini
 
 // A command line as the command marker shows it, without what the interpreter wrote.
 std::string Command(const std::string& line) {
   return "\x01" + line + "\x02\x03";
 }
-const std::string kCls = Command("cls");
-const std::string kPause = Command("pause");
-const std::string kMd = Command("md Skulvane_Backups");
-const std::array<std::string, 3> kBackupCopy = {
-    Command("copy System\\SkAux.ini Skulvane_Backups\\BACKUP_SkAux.ini"),
-    Command("copy System\\SkulvaneUser.ini Skulvane_Backups\\BACKUP_SkulvaneUser.ini"),
-    Command("copy System\\SkLoadouts.ini Skulvane_Backups\\BACKUP_SkLoadouts.ini")};
-const std::array<std::string, 3> kRestoreCopy = {
-    Command("copy Skulvane_Backups\\BACKUP_SkAux.ini System\\SkAux.ini"),
-    Command("copy Skulvane_Backups\\BACKUP_SkulvaneUser.ini System\\SkulvaneUser.ini"),
-    Command("copy Skulvane_Backups\\BACKUP_SkLoadouts.ini System\\SkLoadouts.ini")};
-const PerFile kAll = {true, true, true};
-
-// The disclaimer, one menu cycle per body, and the closing cycle (X or end of input).
-std::string Transcript(std::initializer_list<std::string> bodies) {
-  std::string out = kCls + kDisclaimer + kPause;
-  for (const std::string& body : bodies) {
-    out += kCls + kMenu + body + kPause;
-  }
-  return out + kCls + kMenu + kPause;
-}
-
-std::string BackupAll() {
-  std::string out = kCls + kMakeFolder + kMd;
-  for (int i = 0; i < 3; ++i) {
-    out += kBackupAllMsg[i] + kBackupCopy[i];
-  }
-  return out + kBackupDone;
-}
-
-std::string BackupEach(const PerFile& yes) {
-  std::string out = kCls + kMakeFolder + kMd;
-  for (int i = 0; i < 3; ++i) {
-    out += kBackupAsk[i] + (yes[i] ? kBackupEachMsg[i] + kBackupCopy[i] : "");
-  }
-  return out + kBackupDone;
-}
-
-std::string RestoreAll() {
-  std::string out = kCls + kRestoreAllAsk;
-  for (int i = 0; i < 3; ++i) {
-    out += kRestoreAllMsg[i] + kRestoreCopy[i];
-  }
-  return out + kRestoreAllDone;
-}
-const std::string kRestoreAllNo = kCls + kRestoreAllAsk;
-
-std::string RestoreEach(const PerFile& yes) {
-  std::string out = kCls;
-  for (int i = 0; i < 3; ++i) {
-    out += kRestoreAsk[i] + (yes[i] ? kRestoreEachMsg[i] + kRestoreCopy[i] : "");
-  }
-  return out + kRestoreEachDone;
-}
-
-// Settings as the game left them, as an older backup holds them, and after the player edited them.
-const Contents kLive = {"[Video]\r\nResX=1920\r\n", "[Keys]\r\nFire=Mouse1\r\n",
-                        "[Loadout]\r\nSlot1=Rifle\r\n"};
-const Contents kOld = {"[Video]\r\nResX=640\r\n", "[Keys]\r\nFire=Space\r\n",
-                       "[Loadout]\r\nSlot1=Pistol\r\n"};
-const Contents kEdited = {"ResX=800\r\n", "Fire=Enter\r\n", "Slot1=Knife\r\n"};
-const Contents kNone = {};
-
 /// A program built beside this one.
 fs::path ProgramPath(const char* name) {
   wchar_t self[MAX_PATH];
@@ -129,7 +63,8 @@ struct Outcome {
 /// Starts the program in `dir` with `input` waiting in a pipe that then ends (with no standard
 /// input at all when `closed_input`), collects what it writes, and ends it, and whatever it
 /// started, when it runs for more than 60 s.
-Outcome RunProgram(const fs::path& dir, const std::string& input, bool closed_input = false) {
+Outcome RunProgram(const fs::path& dir, const std::string& input, bool closed_input = false,
+                   const std::vector<std::string>& args = {}) {
   Outcome run;
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
   HANDLE in_read = nullptr;
@@ -159,6 +94,9 @@ Outcome RunProgram(const fs::path& dir, const std::string& input, bool closed_in
   startup.hStdError = out_write;
   const fs::path program = ProgramPath(SK_BACKUP_EXE_NAME);
   std::wstring command_line = L"\"" + program.wstring() + L"\"";
+  for (const std::string& arg : args) {
+    command_line += L" " + fs::path(arg).wstring();
+  }
   // A job holds the program and the interpreters it starts, so that all of them can be ended.
   HANDLE job = CreateJobObjectW(nullptr, nullptr);
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
@@ -220,103 +158,86 @@ std::string ProgramPart(const std::string& output, int& bare_line_feeds) {
   return out;
 }
 
-class Session : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    // Where cmd would ask before its copy replaces a file, the answer could only be the end of
-    // the input: have it replace the file, as a player would answer.
-    SetEnvironmentVariableW(L"COPYCMD", L"/Y");
-    UseMarker(true);
-  }
-
-  // Has the program's command lines go through the command marker, or straight to the system's
-  // interpreter (COMSPEC as it was, or cmd.exe where it was not set) as when a player runs it.
-  static void UseMarker(bool marker) {
-    static const std::wstring system_interpreter = [] {
-      wchar_t value[MAX_PATH] = L"";
-      const DWORD length = GetEnvironmentVariableW(L"COMSPEC", value, MAX_PATH);
-      return length < MAX_PATH ? std::wstring(value, length) : std::wstring();
-    }();
-    const std::wstring interpreter =
-        marker ? ProgramPath(SK_BACKUP_MARKER_NAME).wstring() : system_interpreter;
-    SetEnvironmentVariableW(L"COMSPEC", interpreter.empty() ? nullptr : interpreter.c_str());
-  }
-
-  void SetUp() override {
-    static int sessions = 0;
-    root_ = fs::temp_directory_path() / ("sk-session-" + std::to_string(GetCurrentProcessId()) +
-                                         "-" + std::to_string(++sessions));
-    fs::remove_all(root_);
-    game_ = root_ / "game";
-    WriteLive(kLive);
-  }
-
-  void TearDown() override {
-    fs::remove_all(root_);
-  }
-
-  void WriteLive(const Contents& contents) {
-    for (int i = 0; i < 3; ++i) {
-      SaveFile(game_ / "System" / kNames[i], contents[i]);
-    }
-  }
-
-  // Runs the program in the game folder and checks its transcript, its line ends and its exit
-  // status.
-  void ExpectSession(const std::string& input, const std::string& transcript,
-                     bool closed_input = false) {
-    const Outcome run = RunProgram(game_, input, closed_input);
-    EXPECT_TRUE(run.finished) << "the program did not finish within 60 s";
-    int bare_line_feeds = 0;
-    EXPECT_EQ(ProgramPart(run.output, bare_line_feeds), transcript);
-    EXPECT_EQ(bare_line_feeds, 0) << "line feeds should reach the console as CR LF";
-    EXPECT_EQ(run.exit_code, 0u) << ::testing::PrintToString(run.output);
-  }
-
-  Tree Disk() const {
-    return FolderTree(game_);
-  }
-
-  fs::path root_;
-  fs::path game_;
-};
-
-class Dialogue : public Session, public ::testing::WithParamInterface<Case> {};
-
-TEST_P(Dialogue, TranscriptAndFiles) {
-  const Case& c = GetParam();
-  Prepare(game_, c.setup, kOld);
-  ExpectSession(c.input, c.transcript);
-  EXPECT_EQ(Disk(), c.disk);
+// Has the program's command lines go through the command marker, or straight to the system's
+// interpreter (COMSPEC as it was, or cmd.exe where it was not set) as when a player runs it.
+// Where cmd would ask before its copy replaces a file, the answer could only be the end of the
+// input: it is told to replace the file, as a player would answer.
+void UseMarker(bool marker) {
+  SetEnvironmentVariableW(L"COPYCMD", L"/Y");
+  static const std::wstring system_interpreter = [] {
+    wchar_t value[MAX_PATH] = L"";
+    const DWORD length = GetEnvironmentVariableW(L"COMSPEC", value, MAX_PATH);
+    return length < MAX_PATH ? std::wstring(value, length) : std::wstring();
+  }();
+  const std::wstring interpreter =
+      marker ? ProgramPath(SK_BACKUP_MARKER_NAME).wstring() : system_interpreter;
+  SetEnvironmentVariableW(L"COMSPEC", interpreter.empty() ? nullptr : interpreter.c_str());
 }
 
-const Tree kUntouched = Layout(kLive, false, kNone);
-const Tree kUntouchedOld = Layout(kLive, true, kOld);
-const Tree kBackedUp = Layout(kLive, true, kLive);
+}  // namespace
+}  // namespace session
+
+const Shows kShows = {
+    Command("cls"),
+    Command("pause"),
+    [](Md) { return Command("md Skulvane_Backups"); },
+    [](bool restore, int file, Copy) {
+      const std::string live = std::string("System\\") + kNames[file];
+      const std::string backup = std::string("Skulvane_Backups\\BACKUP_") + kNames[file];
+      return Command("copy " + (restore ? backup + " " + live : live + " " + backup));
+    },
+};
+
+Shown RunSession(const fs::path& game, const std::string& input, bool closed_input,
+                 const std::vector<std::string>& args) {
+  static const bool marked = (UseMarker(true), true);
+  static_cast<void>(marked);
+  const Outcome outcome = RunProgram(game, input, closed_input, args);
+  Shown run;
+  int bare_line_feeds = 0;
+  run.transcript = ProgramPart(outcome.output, bare_line_feeds);
+  if (!outcome.finished) {
+    run.trouble = "the program did not finish within 60 s";
+  } else if (bare_line_feeds != 0) {
+    run.trouble = "line feeds should reach the console as CR LF";
+  } else if (outcome.exit_code != 0) {
+    run.trouble = "exit code " + std::to_string(outcome.exit_code) + ": " + outcome.output;
+  }
+  return run;
+}
+
+namespace {
+
+constexpr Copy kYes = Copy::kDone;
+constexpr Copy kNo = Copy::kNo;
 
 const Case kCases[] = {
-    {"ExitLower", Setup::kFresh, "\nx\n", Transcript({}), kUntouched},
-    {"EndOfInput", Setup::kFresh, "", Transcript({}), kUntouched},
-    {"PauseAtStartTakesTheFirstByte", Setup::kFresh, "1x", Transcript({}), kUntouched},
-    {"InvalidChoices", Setup::kFresh, "\n11\nyes\n\n0 x",
+    {"ExitLower", Before::kFresh, "\nx\n", Transcript({}), kUntouched},
+    {"EndOfInput", Before::kFresh, "", Transcript({}), kUntouched},
+    {"PauseAtStartTakesTheFirstByte", Before::kFresh, "1x", Transcript({}), kUntouched},
+    {"InvalidChoices", Before::kFresh, "\n11\nyes\n\n0 x",
      Transcript({kInvalid, kInvalid, kInvalid}), kUntouched},
-    {"BackupAll", Setup::kFresh, "\r\n 1 \r\nX\r\n", Transcript({BackupAll()}), kBackedUp},
-    {"BackupAllOverOldBackup", Setup::kOldBackup, "\n1 x", Transcript({BackupAll()}), kBackedUp},
-    {"BackupAllWithMissingLiveFile", Setup::kNoKeybinds, "\n1\nx\n", Transcript({BackupAll()}),
+    {"BackupAll", Before::kFresh, "\r\n 1 \r\nX\r\n", Transcript({BackupAll(Md::kMade)}),
+     kBackedUp},
+    {"BackupAllOverOldBackup", Before::kOldBackup, "\n1 x", Transcript({BackupAll(Md::kMade)}),
+     kBackedUp},
+    {"BackupAllWithMissingLiveFile", Before::kNoKeybinds, "\n1\nx\n",
+     Transcript({BackupAll(Md::kMade)}),
      Layout({kLive[0], nullptr, kLive[2]}, true, {kLive[0], nullptr, kLive[2]})},
-    {"BackupEachMixedAnswers", Setup::kOldBackup, "\n2\ny\nyes\nY\nx\n",
-     Transcript({BackupEach({true, false, true})}),
+    {"BackupEachMixedAnswers", Before::kOldBackup, "\n2\ny\nyes\nY\nx\n",
+     Transcript({BackupEach(Md::kMade, {kYes, kNo, kYes})}),
      Layout(kLive, true, {kLive[0], kOld[1], kLive[2]})},
-    {"BackupEachEndOfInputInQuestions", Setup::kFresh, "\n2\ny\n",
-     Transcript({BackupEach({true, false, false})}),
+    {"BackupEachEndOfInputInQuestions", Before::kFresh, "\n2\ny\n",
+     Transcript({BackupEach(Md::kMade, {kYes, kNo, kNo})}),
      Layout(kLive, true, {kLive[0], nullptr, nullptr})},
-    {"RestoreAll", Setup::kOldBackup, "\n3\ny\nx\n", Transcript({RestoreAll()}),
+    {"RestoreAll", Before::kOldBackup, "\n3\ny\nx\n", Transcript({RestoreAll()}),
      Layout(kOld, true, kOld)},
-    {"RestoreAllAnsweredNo", Setup::kOldBackup, "\n3\nn\n3 yes x",
-     Transcript({kRestoreAllNo, kRestoreAllNo}), kUntouchedOld},
-    {"RestoreAllBeforeAnyBackup", Setup::kFresh, "\n3 y x", Transcript({RestoreAll()}), kUntouched},
-    {"RestoreEachTypedAhead", Setup::kOldBackup, "\n4 y x Y\nx\n",
-     Transcript({RestoreEach({true, false, true})}),
+    {"RestoreAllAnsweredNo", Before::kOldBackup, "\n3\nn\n3 yes x",
+     Transcript({RestoreAllNo(), RestoreAllNo()}), kUntouchedOld},
+    {"RestoreAllBeforeAnyBackup", Before::kFresh, "\n3 y x", Transcript({RestoreAll()}),
+     kUntouched},
+    {"RestoreEachTypedAhead", Before::kOldBackup, "\n4 y x Y\nx\n",
+     Transcript({RestoreEach({kYes, kNo, kYes})}),
      Layout({kOld[0], kLive[1], kOld[2]}, true, kOld)},
 };
 
@@ -326,9 +247,9 @@ INSTANTIATE_TEST_SUITE_P(Sessions, Dialogue, ::testing::ValuesIn(kCases),
                          });
 
 TEST_F(Session, RestoreBringsBackWhatWasBackedUp) {
-  ExpectSession("\n1\nx\n", Transcript({BackupAll()}));
+  ExpectSession("\n1\nx\n", Transcript({BackupAll(Md::kMade)}));
   WriteLive(kEdited);
-  ExpectSession("\n4 y y y x\n", Transcript({RestoreEach(kAll)}));
+  ExpectSession("\n4 y y y x\n", Transcript({RestoreEach(kAllDone)}));
   EXPECT_EQ(Disk(), kBackedUp);
 }
 
@@ -348,3 +269,4 @@ TEST_F(Session, ClosedInputEndsTheRun) {
 }
 
 }  // namespace
+}  // namespace session

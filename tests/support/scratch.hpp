@@ -1,0 +1,38 @@
+// A scratch folder of each test's own, made anew in the system's temporary folder and removed
+// with everything in it when the test ends, whatever the test left read-only.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+#include <string>
+
+namespace support {
+
+namespace fs = std::filesystem;
+
+class ScratchTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::random_device random;
+    do {
+      root_ = fs::temp_directory_path() / ("sk-test-" + std::to_string(random()));
+    } while (!fs::create_directory(root_));
+  }
+
+  void TearDown() override {
+    std::error_code ignored;
+    for (auto entry = fs::recursive_directory_iterator(root_, ignored);
+         entry != fs::recursive_directory_iterator(); entry.increment(ignored)) {
+      if (entry->is_directory() && !entry->is_symlink()) {
+        fs::permissions(entry->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+      }
+    }
+    fs::remove_all(root_, ignored);
+  }
+
+  fs::path root_;
+};
+
+}  // namespace support
