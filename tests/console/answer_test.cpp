@@ -9,17 +9,17 @@
 
 namespace {
 
-std::string text_of(const console::Answer& answer) {
+std::string TextOf(const console::Answer& answer) {
   return std::string(answer.text, answer.length);
 }
 
 /// Reads answers until the input has ended and returns their texts, over-long ones marked with a
 /// trailing "~".
-std::vector<std::string> read_all(std::istream& in) {
+std::vector<std::string> ReadAll(std::istream& in) {
   std::vector<std::string> words;
   for (console::Answer a = console::read_answer(in); !console::input_ended(a);
        a = console::read_answer(in)) {
-    words.push_back(a.over_long ? text_of(a) + "~" : text_of(a));
+    words.push_back(a.over_long ? TextOf(a) + "~" : TextOf(a));
   }
   return words;
 }
@@ -47,7 +47,7 @@ TEST(ReadAnswer, TakesOneUpperCasedWordPerRead) {
   };
   for (const ReadCase& c : cases) {
     std::istringstream in(c.input);
-    EXPECT_EQ(read_all(in), c.words) << "input: " << c.input;
+    EXPECT_EQ(ReadAll(in), c.words) << "input: " << c.input;
   }
 }
 
@@ -115,7 +115,7 @@ class FailsAfter : public std::streambuf {
 TEST(ReadAnswer, AFailedReadEndsTheInput) {
   FailsAfter source("4 y");
   std::istream in(&source);
-  EXPECT_EQ(read_all(in), (std::vector<std::string>{"4", "Y"}));
+  EXPECT_EQ(ReadAll(in), (std::vector<std::string>{"4", "Y"}));
   EXPECT_TRUE(console::input_ended(console::read_answer(in)));
   FailsAfter nothing("");
   std::istream empty(&nothing);
@@ -159,7 +159,7 @@ TEST(Matches, OnlyTheWholeWordMatches) {
   const bool expected[] = {true, true, false, false, false, false};
   for (bool matches_y : expected) {
     const console::Answer a = console::read_answer(in);
-    EXPECT_EQ(console::matches(a, "Y"), matches_y) << text_of(a);
+    EXPECT_EQ(console::matches(a, "Y"), matches_y) << TextOf(a);
   }
 }
 

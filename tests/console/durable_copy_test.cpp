@@ -28,8 +28,8 @@ TEST_F(DurableCopy, CopyReplacesTheTargetWithTheSourcesTimeAndTheBitsCpGives) {
   fs::create_directories("System");
   fs::create_directories("Backups");
   // The player's own files, named like temporary files of old, are not the program's to remove.
-  write_file("System/.sk-backup-notes1", "mine");
-  write_file("Backups/.sk-backup-2024v1", "mine");
+  WriteFile("System/.sk-backup-notes1", "mine");
+  WriteFile("Backups/.sk-backup-2024v1", "mine");
   const mode_t mask = umask(0);
   umask(mask);
   struct Case {
@@ -40,41 +40,41 @@ TEST_F(DurableCopy, CopyReplacesTheTargetWithTheSourcesTimeAndTheBitsCpGives) {
   };
   for (const Case& c :
        {Case{0640, "Backups/a.ini", 0604, 0604}, Case{0777, "Backups/new.ini", 0, 0777 & ~mask}}) {
-    write_file("System/a.ini", "new");
+    WriteFile("System/a.ini", "new");
     chmod("System/a.ini", c.source_bits);
     const struct timespec times[2] = {{1000000000, 0}, {1000000000, 123456789}};
     utimensat(AT_FDCWD, "System/a.ini", times, 0);
     if (c.target_bits != 0) {
-      write_file(c.target, "old");
+      WriteFile(c.target, "old");
       chmod(c.target, c.target_bits);
     }
-    const Output output = run((std::string("copy System\\a.ini ") + c.target).c_str());
+    const Output output = RunLine((std::string("copy System\\a.ini ") + c.target).c_str());
     EXPECT_EQ(output.out + output.err, "1 file copied.\n");
-    EXPECT_EQ(read_file(c.target), "new");
+    EXPECT_EQ(ReadFile(c.target), "new");
     struct stat st;
     ASSERT_EQ(stat(c.target, &st), 0);
     EXPECT_EQ(st.st_mode & 07777, c.expected) << c.target;
     EXPECT_EQ(st.st_mtim.tv_sec, 1000000000);
     EXPECT_EQ(st.st_mtim.tv_nsec, 123456789);
   }
-  EXPECT_EQ(tree(), (std::set<std::string>{"System", "System/a.ini", "System/.sk-backup-notes1",
-                                           "Backups", "Backups/a.ini", "Backups/new.ini",
-                                           "Backups/.sk-backup-2024v1"}));
+  EXPECT_EQ(Names(), (std::set<std::string>{"System/", "System/a.ini", "System/.sk-backup-notes1",
+                                            "Backups/", "Backups/a.ini", "Backups/new.ini",
+                                            "Backups/.sk-backup-2024v1"}));
 }
 
 TEST_F(DurableCopy, CopyTakesAllOfAFileWhoseSizeSaysNothing) {
   // A /proc file has the size 0 and yet content: the kernel's copy stops at once, reading goes on.
-  const std::string expected = read_file("/proc/version");
+  const std::string expected = ReadFile("/proc/version");
   ASSERT_FALSE(expected.empty());
-  EXPECT_EQ(run("copy \\proc\\version v.ini").out, "1 file copied.\n");
-  EXPECT_EQ(read_file("v.ini"), expected);
+  EXPECT_EQ(RunLine("copy \\proc\\version v.ini").out, "1 file copied.\n");
+  EXPECT_EQ(ReadFile("v.ini"), expected);
 }
 
 TEST_F(DurableCopy, FailedCopyLeavesTheTargetAsItWas) {
   fs::create_directories("S/folder.ini");
   fs::create_directories("D/folder.ini");
-  write_file("S/a.ini", std::string(100000, 'n'));
-  write_file("D/a.ini", "old");
+  WriteFile("S/a.ini", std::string(100000, 'n'));
+  WriteFile("D/a.ini", "old");
   fs::create_symlink("loop.ini", "D/loop.ini");
   fs::create_symlink("gone.ini", "D/nowhere.ini");
   struct Case {
@@ -93,13 +93,13 @@ TEST_F(DurableCopy, FailedCopyLeavesTheTargetAsItWas) {
        "Cannot copy to D\\nowhere.ini: Not writing through a link to nothing\n"},
       {"copy D\\a.ini D\\A.INI", "Cannot copy to D\\A.INI: It is the same file as the source\n"},
   };
-  const std::set<std::string> before = tree();
+  const std::set<std::string> before = Names();
   for (const Case& c : cases) {
-    const Output output = run(c.line);
+    const Output output = RunLine(c.line);
     EXPECT_EQ(output.out, "") << c.line;
     EXPECT_EQ(output.err, c.report) << c.line;
-    EXPECT_EQ(read_file("D/a.ini"), "old") << c.line;
-    EXPECT_EQ(tree(), before) << c.line;
+    EXPECT_EQ(ReadFile("D/a.ini"), "old") << c.line;
+    EXPECT_EQ(Names(), before) << c.line;
   }
 
   // A write that fails part-way, here at a file-size limit (SIGXFSZ ignored, as the program
@@ -110,53 +110,57 @@ TEST_F(DurableCopy, FailedCopyLeavesTheTargetAsItWas) {
   struct rlimit small = saved;
   small.rlim_cur = 4096;
   setrlimit(RLIMIT_FSIZE, &small);
-  const Output output = run("copy S\\a.ini D\\a.ini");
+  const Output output = RunLine("copy S\\a.ini D\\a.ini");
   setrlimit(RLIMIT_FSIZE, &saved);
   signal(SIGXFSZ, default_action);
   EXPECT_EQ(output.err, "Cannot copy to D\\a.ini: File too large\n");
-  EXPECT_EQ(read_file("D/a.ini"), "old");
-  EXPECT_EQ(tree(), before);
+  EXPECT_EQ(ReadFile("D/a.ini"), "old");
+  EXPECT_EQ(Names(), before);
 }
 
 TEST_F(DurableCopy, CopyOntoALinkReplacesTheFileItPointsTo) {
   fs::create_directories("real");
   fs::create_directories("links");
-  write_file("new.ini", "new");
-  write_file("real/target.ini", "old");
+  WriteFile("new.ini", "new");
+  WriteFile("real/target.ini", "old");
   fs::create_symlink("../real/target.ini", "links/hop.ini");
   fs::create_symlink("hop.ini", "links/a.ini");
-  EXPECT_EQ(run("copy new.ini links\\a.ini").out, "1 file copied.\n");
+  EXPECT_EQ(RunLine("copy new.ini links\\a.ini").out, "1 file copied.\n");
   EXPECT_TRUE(fs::is_symlink("links/a.ini"));
   EXPECT_TRUE(fs::is_symlink("links/hop.ini"));
-  EXPECT_EQ(read_file("real/target.ini"), "new");
+  EXPECT_EQ(ReadFile("real/target.ini"), "new");
   // A file whose name is as long as names go: the temporary name beside it is short.
   const std::string long_name(245, 'n');
-  write_file("real/" + long_name, "old");
+  WriteFile("real/" + long_name, "old");
   fs::create_symlink("../real/" + long_name, "links/long.ini");
-  EXPECT_EQ(run("copy new.ini links\\long.ini").out, "1 file copied.\n");
-  EXPECT_EQ(read_file("real/" + long_name), "new");
-  EXPECT_EQ(tree().size(), 8u);
+  EXPECT_EQ(RunLine("copy new.ini links\\long.ini").out, "1 file copied.\n");
+  EXPECT_EQ(ReadFile("real/" + long_name), "new");
+  // Nothing is left beside the targets, the links stay links, and no file is made in their place.
+  EXPECT_EQ(Names(),
+            (std::set<std::string>{"new.ini", "real/", "real/target.ini", "real/" + long_name,
+                                   "links/", "links/hop.ini", "links/a.ini", "links/long.ini"}));
 }
 
 TEST_F(DurableCopy, MdCreatesOrReportsWhatIsInTheWay) {
-  EXPECT_EQ(run("md Skulvane_Backups").err, "");
+  EXPECT_EQ(RunLine("md Skulvane_Backups").err, "");
   EXPECT_TRUE(fs::is_directory("Skulvane_Backups"));
-  write_file("Skulvane_Backups/keep", "x");
-  EXPECT_EQ(run("md Skulvane_Backups").err, "Folder Skulvane_Backups already exists.\n");
-  EXPECT_EQ(run("md SKULVANE_backups").err, "Folder SKULVANE_backups already exists.\n");
-  write_file("Taken", "");
-  EXPECT_EQ(run("md Taken").err, "Cannot create folder Taken: File exists\n");
-  EXPECT_EQ(tree(), (std::set<std::string>{"Skulvane_Backups", "Skulvane_Backups/keep", "Taken"}));
+  WriteFile("Skulvane_Backups/keep", "x");
+  EXPECT_EQ(RunLine("md Skulvane_Backups").err, "Folder Skulvane_Backups already exists.\n");
+  EXPECT_EQ(RunLine("md SKULVANE_backups").err, "Folder SKULVANE_backups already exists.\n");
+  WriteFile("Taken", "");
+  EXPECT_EQ(RunLine("md Taken").err, "Cannot create folder Taken: File exists\n");
+  EXPECT_EQ(Names(),
+            (std::set<std::string>{"Skulvane_Backups/", "Skulvane_Backups/keep", "Taken"}));
 }
 
 TEST_F(DurableCopy, AReplacedFileKeepsItsOwnerWhereTheSystemAllows) {
   if (geteuid() != 0) {
     GTEST_SKIP() << "needs root to hand a file to another user";
   }
-  write_file("backup.ini", "new");
-  write_file("live.ini", "old");
+  WriteFile("backup.ini", "new");
+  WriteFile("live.ini", "old");
   ASSERT_EQ(chown("live.ini", 777, 888), 0);
-  EXPECT_EQ(run("copy backup.ini live.ini").out, "1 file copied.\n");
+  EXPECT_EQ(RunLine("copy backup.ini live.ini").out, "1 file copied.\n");
   struct stat st;
   ASSERT_EQ(stat("live.ini", &st), 0);
   EXPECT_EQ(st.st_uid, 777u);
@@ -164,11 +168,11 @@ TEST_F(DurableCopy, AReplacedFileKeepsItsOwnerWhereTheSystemAllows) {
 }
 
 // What a child does before its copy.
-bool become_player() {
+bool BecomePlayer() {
   return setgroups(0, nullptr) == 0 && setgid(12345) == 0 && setuid(12345) == 0;
 }
 
-bool refuse_chmod() {  // as a FUSE mount of FAT refuses it
+bool RefuseChmod() {  // as a FUSE mount of FAT refuses it
   struct sock_filter filter[] = {
       BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),
       BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_fchmod, 1, 0),
@@ -181,7 +185,7 @@ bool refuse_chmod() {  // as a FUSE mount of FAT refuses it
          prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
 }
 
-bool few_descriptors() {  // the standard streams and two more
+bool FewDescriptors() {  // the standard streams and two more
   const struct rlimit limit = {5, 5};
   return setrlimit(RLIMIT_NOFILE, &limit) == 0;
 }
@@ -189,24 +193,24 @@ bool few_descriptors() {  // the standard streams and two more
 TEST_F(DurableCopy, CopyWorksWhereCpWorks) {
   const bool root = geteuid() == 0;
   ASSERT_EQ(chmod(".", 0755), 0);
-  write_file("new.ini", "new");
+  WriteFile("new.ini", "new");
   // A folder that takes no file of the player's around files the player may or may not write.
   fs::create_directories("shared");
-  write_file("shared/writable.ini", "old");
-  write_file("shared/locked.ini", "old");
+  WriteFile("shared/writable.ini", "old");
+  WriteFile("shared/locked.ini", "old");
   chmod("shared/writable.ini", 0666);
   // A sticky folder holding another user's file that the player may write.
   fs::create_directories("sticky");
   chmod("sticky", 01777);
-  write_file("sticky/other.ini", "old");
+  WriteFile("sticky/other.ini", "old");
   chmod("sticky/other.ini", 0666);
   if (root) {
     ASSERT_EQ(chown("sticky/other.ini", 777, 777), 0);
   }
   // A temporary file that a killed copy left, and the player's look-alike beside it.
   const std::string leftover = console::temporary_name_for("left.ini");
-  write_file(leftover, "half");
-  write_file(".sk-backup-abcdef", "mine");
+  WriteFile(leftover, "half");
+  WriteFile(".sk-backup-abcdef", "mine");
   struct Case {
     const char* target;
     bool (*prepare)();
@@ -215,25 +219,25 @@ TEST_F(DurableCopy, CopyWorksWhereCpWorks) {
     const char* content;
   };
   const Case cases[] = {
-      {"left.ini", few_descriptors, false, "", "new"},
-      {"shared/writable.ini", become_player, true, "", "new"},
-      {"sticky/other.ini", become_player, true, "", "new"},
-      {"shared/locked.ini", become_player, true,
+      {"left.ini", FewDescriptors, false, "", "new"},
+      {"shared/writable.ini", BecomePlayer, true, "", "new"},
+      {"sticky/other.ini", BecomePlayer, true, "", "new"},
+      {"shared/locked.ini", BecomePlayer, true,
        "Cannot copy to shared/locked.ini: Permission denied\n", "old"},
-      {"chmod.ini", refuse_chmod, false, "", "new"},
+      {"chmod.ini", RefuseChmod, false, "", "new"},
   };
   for (const Case& c : cases) {
     if (c.as_player && !root) {
       continue;
     }
-    const Output output = run((std::string("copy new.ini ") + c.target).c_str(), c.prepare);
+    const Output output = RunLine((std::string("copy new.ini ") + c.target).c_str(), c.prepare);
     EXPECT_EQ(output.err, c.report) << c.target;
-    EXPECT_EQ(read_file(c.target), c.content) << c.target;
+    EXPECT_EQ(ReadFile(c.target), c.content) << c.target;
     EXPECT_FALSE(fs::exists(leftover)) << c.target;
   }
-  EXPECT_EQ(tree(), (std::set<std::string>{"new.ini", "shared", "shared/writable.ini",
-                                           "shared/locked.ini", "sticky", "sticky/other.ini",
-                                           ".sk-backup-abcdef", "chmod.ini", "left.ini"}));
+  EXPECT_EQ(Names(), (std::set<std::string>{"new.ini", "shared/", "shared/writable.ini",
+                                            "shared/locked.ini", "sticky/", "sticky/other.ini",
+                                            ".sk-backup-abcdef", "chmod.ini", "left.ini"}));
 }
 
 }  // namespace

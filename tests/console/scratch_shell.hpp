@@ -8,37 +8,24 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <set>
-#include <sstream>
 #include <string>
 
 #include "console/shell.hpp"
+#include "support/files.hpp"
+#include "support/scratch.hpp"
 
 namespace scratch {
 
 namespace fs = std::filesystem;
+using support::ReadFile;
+using support::WriteFile;
 
-inline std::string read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
-
-inline void write_file(const fs::path& path, const std::string& content) {
-  std::ofstream(path, std::ios::binary) << content;
-}
-
-/// Every name in the scratch tree, so that a left-over temporary file shows.
-inline std::set<std::string> tree() {
-  std::set<std::string> names;
-  for (const auto& entry : fs::recursive_directory_iterator(".")) {
-    names.insert(entry.path().lexically_relative(".").string());
-  }
-  return names;
+/// Every path in the scratch folder, a folder's ending in '/', so that a left-over temporary
+/// file shows.
+inline std::set<std::string> Names() {
+  return support::Names(support::FolderTree("."));
 }
 
 struct Output {
@@ -46,26 +33,25 @@ struct Output {
   std::string err;
 };
 
-class ShellTest : public testing::Test {
+/// Runs command lines in the scratch folder, its current folder meanwhile.
+class ShellTest : public support::ScratchTest {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/sk-shell-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    scratch_ = pattern;
+    ScratchTest::SetUp();
     previous_ = fs::current_path();
-    fs::current_path(scratch_);
+    fs::current_path(root_);
   }
   void TearDown() override {
     fs::current_path(previous_);
-    fs::remove_all(scratch_);
+    ScratchTest::TearDown();
   }
 
   /// Runs `line` with standard output and error caught in files beside the scratch folder.
   /// With `prepare`, in a child process that calls it first (to change its user or limits),
   /// with nothing open but the standard streams; a child that fails to prepare writes nothing.
-  Output run(const char* line, bool (*prepare)() = nullptr) {
-    const std::string out_path = scratch_.string() + ".out";
-    const std::string err_path = scratch_.string() + ".err";
+  Output RunLine(const char* line, bool (*prepare)() = nullptr) {
+    const std::string out_path = root_.string() + ".out";
+    const std::string err_path = root_.string() + ".err";
     std::fflush(stdout);
     const int saved_out = dup(1);
     const int saved_err = dup(2);
@@ -90,13 +76,12 @@ class ShellTest : public testing::Test {
     close(err);
     close(saved_out);
     close(saved_err);
-    Output output{read_file(out_path), read_file(err_path)};
+    Output output{ReadFile(out_path), ReadFile(err_path)};
     fs::remove(out_path);
     fs::remove(err_path);
     return output;
   }
 
-  fs::path scratch_;
   fs::path previous_;
 };
 

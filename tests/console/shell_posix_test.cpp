@@ -18,20 +18,20 @@ class Dispatch : public ShellTest {};
 
 TEST_F(Dispatch, UnknownLinesRunNothing) {
   for (const char* line : {"del Skulvane_Backups", "md", "copy a", "md a b", ""}) {
-    const Output output = run(line);
+    const Output output = RunLine(line);
     EXPECT_EQ(output.err, std::string("Not a recognised command: ") + line + "\n");
-    EXPECT_TRUE(tree().empty()) << line;
+    EXPECT_TRUE(Names().empty()) << line;
   }
 }
 
 TEST_F(Dispatch, ClsAndPauseWithoutATerminal) {
-  EXPECT_EQ(run("cls").out, "\f");
+  EXPECT_EQ(RunLine("cls").out, "\f");
   // The pause takes nothing from input that is not a terminal.
-  write_file("input", "4 y\n");
+  WriteFile("input", "4 y\n");
   const int saved_in = dup(0);
   const int in = open("input", O_RDONLY);
   dup2(in, 0);
-  const Output output = run("pause");
+  const Output output = RunLine("pause");
   char rest[8] = {};
   const ssize_t got = read(0, rest, sizeof rest);
   dup2(saved_in, 0);

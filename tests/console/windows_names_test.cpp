@@ -14,15 +14,17 @@ class WindowsNames : public ShellTest {};
 TEST_F(WindowsNames, NamesMatchIgnoringCaseWithTheExactNameFirst) {
   fs::create_directories("system");
   fs::create_directories("skulvane_backups");
-  write_file("system/skaux.ini", "live");
-  write_file("skulvane_backups/backup_skaux.ini", "old");
-  EXPECT_EQ(run("copy System\\SkAux.ini Skulvane_Backups\\BACKUP_SkAux.ini").err, "");
-  EXPECT_EQ(read_file("skulvane_backups/backup_skaux.ini"), "live");
-  EXPECT_EQ(tree().size(), 4u);
+  WriteFile("system/skaux.ini", "live");
+  WriteFile("skulvane_backups/backup_skaux.ini", "old");
+  EXPECT_EQ(RunLine("copy System\\SkAux.ini Skulvane_Backups\\BACKUP_SkAux.ini").err, "");
+  EXPECT_EQ(ReadFile("skulvane_backups/backup_skaux.ini"), "live");
+  // The copy went to the backup of another case: no file was made beside it.
+  EXPECT_EQ(Names(), (std::set<std::string>{"system/", "system/skaux.ini", "skulvane_backups/",
+                                            "skulvane_backups/backup_skaux.ini"}));
 
   // Among inexact matches the first in the folder's own order, as Wine and the game take it.
   for (const char* name : {"SKAUX.INI", "SkAUX.ini", "sKaUx.InI"}) {
-    write_file(fs::path("system") / name, name);
+    WriteFile(fs::path("system") / name, name);
   }
   std::string first;
   for (const auto& entry : fs::directory_iterator("system")) {  // readdir's order
@@ -30,12 +32,12 @@ TEST_F(WindowsNames, NamesMatchIgnoringCaseWithTheExactNameFirst) {
       first = entry.path().filename();
     }
   }
-  run("copy System\\SkAux.ini out.ini");
-  EXPECT_EQ(read_file("out.ini"), first == "skaux.ini" ? "live" : first);
+  RunLine("copy System\\SkAux.ini out.ini");
+  EXPECT_EQ(ReadFile("out.ini"), first == "skaux.ini" ? "live" : first);
   // An exact match wins.
-  write_file("system/SkAux.ini", "exact");
-  run("copy System\\SkAux.ini out.ini");
-  EXPECT_EQ(read_file("out.ini"), "exact");
+  WriteFile("system/SkAux.ini", "exact");
+  RunLine("copy System\\SkAux.ini out.ini");
+  EXPECT_EQ(ReadFile("out.ini"), "exact");
 }
 
 }  // namespace

@@ -3,11 +3,8 @@
 // restore must leave the live file whole. The expected texts are written out in the tests (here
 // and in dialogue_texts.hpp), not taken from the program's sources.
 
-#include <fcntl.h>
-#include <grp.h>
 #include <pwd.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,24 +13,25 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <map>
 #include <random>
 #include <regex>
 #include <set>
 #include <string>
-#include <thread>
 
 #include <gtest/gtest.h>
 
 #include "dialogue_texts.hpp"
+#include "support/files.hpp"
+#include "support/launch.hpp"
+#include "support/scratch.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using namespace texts;
+using namespace support;
 
 const std::string kLastCycle = "X)  Exit.\n\nPress any key to continue...\n";
 
@@ -49,112 +47,6 @@ std::string Pattern(char tag, std::size_t size) {
   return text;
 }
 
-void WriteFile(const fs::path& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::string text;
-  char buffer[1 << 16];
-  while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
-    text.append(buffer, static_cast<std::size_t>(in.gcount()));
-  }
-  return text;
-}
-
-/// Every entry under `root` with its kind, mode, owner, and for files the inode, time and
-/// content, so that any replaced, touched or extra entry shows.
-std::map<std::string, std::string> Snapshot(const fs::path& root) {
-  std::map<std::string, std::string> entries;
-  for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    struct stat st;
-    lstat(entry.path().c_str(), &st);
-    std::string& line = entries[entry.path().lexically_relative(root).string()];
-    line = (S_ISDIR(st.st_mode)   ? "folder "
-            : S_ISREG(st.st_mode) ? "file "
-                                  : "other ") +
-           std::to_string(st.st_mode & 07777) + " owner " + std::to_string(st.st_uid);
-    if (S_ISREG(st.st_mode)) {
-      line += " inode " + std::to_string(st.st_ino) + " time " + std::to_string(st.st_mtim.tv_sec) +
-              "." + std::to_string(st.st_mtim.tv_nsec) + " content " +
-              std::to_string(std::hash<std::string>{}(ReadFile(entry.path())));
-    }
-  }
-  return entries;
-}
-
-struct User {
-  uid_t uid;
-  gid_t gid;
-};
-
-/// How the program is started.
-struct Launch {
-  std::string program = SK_BACKUP_EXE;
-  fs::path folder;
-  std::string input;
-  fs::path out = "/dev/null";
-  fs::path err = "/dev/null";
-  rlim_t file_size_limit = RLIM_INFINITY;
-  const User* user = nullptr;  // run as this user instead
-};
-
-constexpr int kCannotSwitchUser = 125;
-
-/// Starts the program with its input in a pipe of its own (written whole before it starts).
-pid_t Start(const Launch& launch) {
-  int input[2];
-  if (pipe(input) != 0 || write(input[1], launch.input.data(), launch.input.size()) !=
-                              static_cast<ssize_t>(launch.input.size())) {
-    return -1;
-  }
-  close(input[1]);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int out = open(launch.out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int err = open(launch.err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (out < 0 || err < 0 || dup2(input[0], 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) {
-      _exit(126);
-    }
-    // A file-size limit kills by default; the program itself must keep that from happening.
-    signal(SIGXFSZ, SIG_DFL);
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
-    const struct rlimit limit = {launch.file_size_limit, launch.file_size_limit};
-    if (launch.file_size_limit != RLIM_INFINITY && setrlimit(RLIMIT_FSIZE, &limit) != 0) {
-      _exit(126);
-    }
-    if (launch.user != nullptr && (setgroups(0, nullptr) != 0 || setgid(launch.user->gid) != 0 ||
-                                   setuid(launch.user->uid) != 0)) {
-      _exit(kCannotSwitchUser);
-    }
-    if (chdir(launch.folder.c_str()) != 0) {
-      _exit(launch.user != nullptr ? kCannotSwitchUser : 126);
-    }
-    execl(launch.program.c_str(), launch.program.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(input[0]);
-  return pid;
-}
-
-/// The wait status, or -1 when the program was still running after 20 s (it is killed then).
-int Finish(pid_t pid) {
-  const auto deadline = Clock::now() + std::chrono::seconds(20);
-  int status = 0;
-  while (waitpid(pid, &status, WNOHANG) == 0) {
-    if (Clock::now() > deadline) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      return -1;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return status;
-}
-
 /// An unprivileged user to run as, where the tests run as root (which ignores permission bits).
 bool FindUnprivilegedUser(User& user) {
   for (const passwd* entry : {getpwnam("nobody"), getpwuid(1000)}) {
@@ -166,28 +58,16 @@ bool FindUnprivilegedUser(User& user) {
   return false;
 }
 
-class Faults : public ::testing::Test {
+class Faults : public ScratchTest {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "sk-fault-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
+    ScratchTest::SetUp();
     game_ = root_ / "game";
     fs::create_directories(game_ / "System");
     fs::create_directories(game_ / "Skulvane_Backups");
-  }
-  void TearDown() override {
-    if (!root_.empty()) {
-      for (const auto& entry : fs::recursive_directory_iterator(root_)) {
-        if (entry.is_directory() && !entry.is_symlink()) {
-          fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add);
-        }
-      }
-      fs::remove_all(root_);
-    }
+    fs::create_directories(root_ / "roots");  // folders of root's beside the game, where used
   }
 
-  fs::path root_;
   fs::path game_;
 };
 
@@ -331,8 +211,8 @@ TEST_P(FailedCopy, LeavesEverythingAsItWasAndTheDialogueGoesOn) {
   } else if (fault.runner == Fault::root_for_player) {
     GTEST_SKIP() << "needs root";
   }
-  const auto before = Snapshot(game_);
-  const auto roots = fs::exists(root_ / "roots") ? Snapshot(root_ / "roots") : decltype(before){};
+  const auto before = FolderTree(game_, Detail::kStatus);
+  const auto roots = FolderTree(root_ / "roots", Detail::kStatus);
 
   launch.folder = game_;
   launch.input = fault.input;
@@ -352,8 +232,8 @@ TEST_P(FailedCopy, LeavesEverythingAsItWasAndTheDialogueGoesOn) {
   EXPECT_TRUE(out.size() >= kLastCycle.size() &&
               out.compare(out.size() - kLastCycle.size(), kLastCycle.size(), kLastCycle) == 0)
       << out;
-  EXPECT_EQ(Snapshot(game_), before);
-  EXPECT_EQ(fs::exists(root_ / "roots") ? Snapshot(root_ / "roots") : decltype(before){}, roots);
+  EXPECT_EQ(FolderTree(game_, Detail::kStatus), before);
+  EXPECT_EQ(FolderTree(root_ / "roots", Detail::kStatus), roots);
 }
 
 INSTANTIATE_TEST_SUITE_P(Copies, FailedCopy, ::testing::ValuesIn(kFaults),
@@ -391,7 +271,7 @@ TEST_F(Faults, AKilledRestoreLeavesTheWholeOldOrTheWholeNewFile) {
       }
     }
   };
-  const auto backups = Snapshot(game_ / "Skulvane_Backups");
+  const auto backups = FolderTree(game_ / "Skulvane_Backups", Detail::kStatus);
   const auto names_of_backups = [&] {
     std::set<std::string> names;
     for (const auto& entry : fs::directory_iterator(game_ / "Skulvane_Backups")) {
@@ -470,7 +350,7 @@ TEST_F(Faults, AKilledRestoreLeavesTheWholeOldOrTheWholeNewFile) {
     // A restore never writes beside the backup copies.
     ASSERT_EQ(names_of_backups(), backup_names) << "trial " << trial;
   }
-  EXPECT_EQ(Snapshot(game_ / "Skulvane_Backups"), backups);
+  EXPECT_EQ(FolderTree(game_ / "Skulvane_Backups", Detail::kStatus), backups);
   // A kill while the data is written leaves nothing where the file system has anonymous files:
   // only one in the short time between link and rename leaves a named file.
   const int anonymous = open((game_ / "System").c_str(), O_TMPFILE | O_RDWR, 0600);

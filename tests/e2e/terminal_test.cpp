@@ -26,6 +26,7 @@
 #include <gtest/gtest.h>
 
 #include "dialogue_texts.hpp"
+#include "support/scratch.hpp"
 
 namespace {
 
@@ -270,20 +271,18 @@ void PrintTo(const Case& c, std::ostream* os) {
 const std::string kFirstPause = kCls + kDisclaimer + kPrompt;
 const std::string kMenuAfterKey = kKeyTaken + kCls + kMenu;
 
+/// `steps`, then the end of a run: the menu after a key, X, and the last pause taking its key.
+std::vector<Step> ThenExit(std::vector<Step> steps) {
+  steps.insert(steps.end(),
+               {{kMenuAfterKey, "x\n"}, {"x\r\n" + kPrompt, "k", Answer::kKey}, {kKeyTaken, ""}});
+  return steps;
+}
+
 const Case kCases[] = {
-    {"ClsAndAPauseThatTakesOneKeyWithoutEnterOrEcho",
-     {{kFirstPause, "q", Answer::kKey},
-      {kMenuAfterKey, "x\n"},
-      {"x\r\n" + kPrompt, "k", Answer::kKey},
-      {kKeyTaken, ""}},
+    {"ClsAndAPauseThatTakesOneKeyWithoutEnterOrEcho", ThenExit({{kFirstPause, "q", Answer::kKey}}),
      0},
     // What else was typed at the pause would turn up unseen in front of the next answer.
-    {"KeysTypedAtAPauseAfterItsKeyAreDropped",
-     {{kFirstPause, "ab", Answer::kKey},
-      {kMenuAfterKey, "x\n"},
-      {"x\r\n" + kPrompt, "k", Answer::kKey},
-      {kKeyTaken, ""}},
-     0},
+    {"KeysTypedAtAPauseAfterItsKeyAreDropped", ThenExit({{kFirstPause, "ab", Answer::kKey}}), 0},
     {"CtrlSAndCtrlQAreKeysAtAPause",
      {{kFirstPause, "\x13", Answer::kKey},
       {kMenuAfterKey, "x\n"},
@@ -291,18 +290,12 @@ const Case kCases[] = {
       {kKeyTaken, ""}},
      0},
     {"CtrlZAtAPauseStopsWithTheTerminalPutBackAndThePauseWaitsAgain",
-     {{kFirstPause, "\x1a", Answer::kKey},
-      {"\r\n[stopped, echo on]\r\n" + kPrompt, "q", Answer::kKey},
-      {kMenuAfterKey, "x\n"},
-      {"x\r\n" + kPrompt, "k", Answer::kKey},
-      {kKeyTaken, ""}},
+     ThenExit({{kFirstPause, "\x1a", Answer::kKey},
+               {"\r\n[stopped, echo on]\r\n" + kPrompt, "q", Answer::kKey}}),
      0},
     {"SigtstpAtAPauseStopsWithTheTerminalPutBack",
-     {{kFirstPause, "", Answer::kKey, SIGTSTP},
-      {"\r\n[stopped, echo on]\r\n" + kPrompt, "q", Answer::kKey},
-      {kMenuAfterKey, "x\n"},
-      {"x\r\n" + kPrompt, "k", Answer::kKey},
-      {kKeyTaken, ""}},
+     ThenExit({{kFirstPause, "", Answer::kKey, SIGTSTP},
+               {"\r\n[stopped, echo on]\r\n" + kPrompt, "q", Answer::kKey}}),
      0},
     {"SigpipeAtAPauseEndsTheProgramWithTheTerminalPutBack",
      {{kFirstPause, "", Answer::kKey, SIGPIPE}, {kKeyTaken, ""}},
@@ -313,18 +306,9 @@ const Case kCases[] = {
     // The pause takes the terminal only once in the foreground, and puts back the modes it has
     // there, not those of the shell's line editor.
     {"StartedInTheBackgroundThenBroughtToTheForeground",
-     {{kCls + kDisclaimer + "[stopped, echo off]\r\n" + kPrompt, "q", Answer::kKey},
-      {kMenuAfterKey, "x\n"},
-      {"x\r\n" + kPrompt, "k", Answer::kKey},
-      {kKeyTaken, ""}},
-     0,
+     ThenExit({{kCls + kDisclaimer + "[stopped, echo off]\r\n" + kPrompt, "q", Answer::kKey}}), 0,
      How::kInTheBackground},
-    {"InputLeftNonBlockingIsWaitedFor",
-     {{kFirstPause, "q", Answer::kKey},
-      {kMenuAfterKey, "x\n"},
-      {"x\r\n" + kPrompt, "k", Answer::kKey},
-      {kKeyTaken, ""}},
-     0,
+    {"InputLeftNonBlockingIsWaitedFor", ThenExit({{kFirstPause, "q", Answer::kKey}}), 0,
      How::kWithNonBlockingInput},
     {"WordsTypedAheadSurviveEachPause",
      {{kFirstPause, " ", Answer::kKey},
@@ -357,34 +341,25 @@ const Case kCases[] = {
      SIGINT},
     // A key's bytes left behind would join the next word and make it an invalid choice.
     {"AnArrowKeyAndAUtf8LetterEndAPauseWhole",
-     {{kFirstPause, "\xc3\xa9", Answer::kKey},
-      {kMenuAfterKey, "3\n"},
-      {"3\r\n" + kCls + kRestoreAllAsk, "n\n"},
-      {"n\r\n" + kPrompt, "\x1b[A", Answer::kKey},
-      {kMenuAfterKey, "x\n"},
-      {"x\r\n" + kPrompt, "q", Answer::kKey},
-      {kKeyTaken, ""}},
+     ThenExit({{kFirstPause, "\xc3\xa9", Answer::kKey},
+               {kMenuAfterKey, "3\n"},
+               {"3\r\n" + kCls + kRestoreAllAsk, "n\n"},
+               {"n\r\n" + kPrompt, "\x1b[A", Answer::kKey}}),
      0},
 };
 
-class AtATerminal : public ::testing::TestWithParam<Case> {
+class AtATerminal : public support::ScratchTest, public ::testing::WithParamInterface<Case> {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "sk-terminal-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    game_ = pattern;
-    fs::create_directory(game_ / "System");
+    ScratchTest::SetUp();
+    fs::create_directory(root_ / "System");
   }
-  void TearDown() override {
-    fs::remove_all(game_);
-  }
-  fs::path game_;
 };
 
 TEST_P(AtATerminal, Dialogue) {
   const Case& c = GetParam();
   PtySession session;
-  ASSERT_TRUE(session.Start(game_, c.how));
+  ASSERT_TRUE(session.Start(root_, c.how));
   for (const Step& step : c.steps) {
     ASSERT_TRUE(session.Shows(step.shows));
     if (step.answer != Answer::kLine) {

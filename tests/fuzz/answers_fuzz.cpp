@@ -19,11 +19,11 @@ namespace {
 constexpr const char* kKeys[] = {"1", "2", "3", "4", "X", "Y"};
 constexpr const char* kLowerCaseKeys[] = {"x", "y"};
 
-bool is_white(char c) {
+bool IsWhite(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-char upper(char c) {
+char Upper(char c) {
   return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
@@ -33,16 +33,16 @@ struct Word {
   std::size_t end;
 };
 
-std::vector<Word> words_of(std::string_view input) {
+std::vector<Word> WordsOf(std::string_view input) {
   std::vector<Word> words;
   std::size_t i = 0;
   while (i < input.size()) {
-    if (is_white(input[i])) {
+    if (IsWhite(input[i])) {
       ++i;
       continue;
     }
     const std::size_t begin = i;
-    while (i < input.size() && !is_white(input[i])) {
+    while (i < input.size() && !IsWhite(input[i])) {
       ++i;
     }
     words.push_back({begin, i});
@@ -76,10 +76,10 @@ class Trickle : public std::streambuf {
   char current_ = 0;
 };
 
-void check_match_rules(const console::Answer& a, std::string_view word) {
+void CheckMatchRules(const console::Answer& a, std::string_view word) {
   const bool has_nul = word.find('\0') != std::string_view::npos;
   for (const char* key : kKeys) {
-    const bool expected = !a.over_long && word.size() == 1 && upper(word[0]) == key[0];
+    const bool expected = !a.over_long && word.size() == 1 && Upper(word[0]) == key[0];
     SK_FUZZ_CHECK(console::matches(a, key) == expected);
     SK_FUZZ_CHECK(!(has_nul && console::matches(a, key)));
     SK_FUZZ_CHECK(!(a.over_long && console::matches(a, key)));
@@ -97,8 +97,8 @@ void check_match_rules(const console::Answer& a, std::string_view word) {
 /// Reads `in` to its end and checks every answer against `words`; `position` tells how many
 /// bytes of `input` the reader has taken.
 template <typename Position>
-void check_reads(std::istream& in, std::string_view input, const std::vector<Word>& words,
-                 Position position) {
+void CheckReads(std::istream& in, std::string_view input, const std::vector<Word>& words,
+                Position position) {
   // One read per word, one that finds the end, one more to see that the end stays.
   for (std::size_t i = 0; i < words.size() + 2; ++i) {
     const console::Answer a = console::read_answer(in);
@@ -117,13 +117,13 @@ void check_reads(std::istream& in, std::string_view input, const std::vector<Wor
     SK_FUZZ_CHECK(a.over_long == (word.size() > console::kAnswerCapacity));
     SK_FUZZ_CHECK(a.length == (a.over_long ? console::kAnswerCapacity : word.size()));
     for (std::size_t j = 0; j < a.length; ++j) {
-      SK_FUZZ_CHECK(!is_white(a.text[j]));
+      SK_FUZZ_CHECK(!IsWhite(a.text[j]));
       SK_FUZZ_CHECK(!(a.text[j] >= 'a' && a.text[j] <= 'z'));
-      SK_FUZZ_CHECK(a.text[j] == upper(word[j]));
+      SK_FUZZ_CHECK(a.text[j] == Upper(word[j]));
     }
     // The whitespace after the word, and all that follows, is left for the next read.
     SK_FUZZ_CHECK(position() == words[i].end);
-    check_match_rules(a, word);
+    CheckMatchRules(a, word);
   }
 }
 
@@ -131,16 +131,16 @@ void check_reads(std::istream& in, std::string_view input, const std::vector<Wor
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view input(reinterpret_cast<const char*>(data), size);
-  const std::vector<Word> words = words_of(input);
+  const std::vector<Word> words = WordsOf(input);
 
   std::istringstream whole{std::string(input)};
-  check_reads(whole, input, words, [&] {
+  CheckReads(whole, input, words, [&] {
     return static_cast<std::size_t>(
         whole.rdbuf()->pubseekoff(0, std::ios_base::cur, std::ios_base::in));
   });
 
   Trickle trickle(input);
   std::istream trickled(&trickle);
-  check_reads(trickled, input, words, [&] { return trickle.position(); });
+  CheckReads(trickled, input, words, [&] { return trickle.position(); });
   return 0;
 }

@@ -17,37 +17,37 @@ namespace {
 using console::Command;
 using console::CommandKind;
 
-bool is_separator(char c) {
+bool IsSeparator(char c) {
   return c == ' ' || c == '\t';
 }
 
 /// Control characters (tab aside), DEL and the double quote make a line unknown.
-bool is_refused(char c) {
+bool IsRefused(char c) {
   const unsigned char u = static_cast<unsigned char>(c);
   return (u < 0x20 && c != '\t') || u == 0x7f || c == '"';
 }
 
 /// True when `part` is a whole word of `line`: within it, not empty, no separator or refused
 /// byte in it, and a separator or the line's end on each side.
-bool is_word_of(std::string_view part, std::string_view line) {
+bool IsWordOf(std::string_view part, std::string_view line) {
   const std::less_equal<const char*> at_most;
   if (part.empty() || !at_most(line.data(), part.data()) ||
       !at_most(part.data() + part.size(), line.data() + line.size())) {
     return false;
   }
   for (char c : part) {
-    if (is_separator(c) || is_refused(c)) {
+    if (IsSeparator(c) || IsRefused(c)) {
       return false;
     }
   }
   const std::size_t begin = static_cast<std::size_t>(part.data() - line.data());
   const std::size_t end = begin + part.size();
-  return (begin == 0 || is_separator(line[begin - 1])) &&
-         (end == line.size() || is_separator(line[end]));
+  return (begin == 0 || IsSeparator(line[begin - 1])) &&
+         (end == line.size() || IsSeparator(line[end]));
 }
 
 /// The words of a command, in order, joined by one blank.
-std::string joined(std::string_view verb, const Command& command) {
+std::string Joined(std::string_view verb, const Command& command) {
   std::string out(verb);
   for (std::string_view operand : {command.folder, command.source, command.target}) {
     if (!operand.empty()) {
@@ -58,11 +58,11 @@ std::string joined(std::string_view verb, const Command& command) {
 }
 
 /// `line` with each run of separators one blank, and none at either end.
-std::string single_spaced(std::string_view line) {
+std::string SingleSpaced(std::string_view line) {
   std::string out;
   for (std::size_t i = 0; i < line.size(); ++i) {
-    if (!is_separator(line[i])) {
-      if (!out.empty() && is_separator(line[i - 1])) {
+    if (!IsSeparator(line[i])) {
+      if (!out.empty() && IsSeparator(line[i - 1])) {
         out += ' ';
       }
       out += line[i];
@@ -71,23 +71,23 @@ std::string single_spaced(std::string_view line) {
   return out;
 }
 
-std::string lower_case(std::string text) {
+std::string LowerCase(std::string text) {
   for (char& c : text) {
     c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
   }
   return text;
 }
 
-void check_line(std::string_view line) {
+void CheckLine(std::string_view line) {
   const Command got = console::parse_command_line(line);
   const bool folder = got.kind == CommandKind::make_folder;
   const bool copy = got.kind == CommandKind::copy;
-  SK_FUZZ_CHECK(folder ? is_word_of(got.folder, line) : got.folder.empty());
-  SK_FUZZ_CHECK(copy ? is_word_of(got.source, line) && is_word_of(got.target, line)
+  SK_FUZZ_CHECK(folder ? IsWordOf(got.folder, line) : got.folder.empty());
+  SK_FUZZ_CHECK(copy ? IsWordOf(got.source, line) && IsWordOf(got.target, line)
                      : got.source.empty() && got.target.empty());
   SK_FUZZ_CHECK(copy ? got.source.data() < got.target.data() : true);
   for (char c : line) {
-    SK_FUZZ_CHECK(!is_refused(c) || got.kind == CommandKind::unknown);
+    SK_FUZZ_CHECK(!IsRefused(c) || got.kind == CommandKind::unknown);
   }
   // A recognised line is its command word, in any case, and its operands, and nothing else.
   const struct {
@@ -97,11 +97,11 @@ void check_line(std::string_view line) {
                {CommandKind::pause, "pause"},
                {CommandKind::make_folder, "md"},
                {CommandKind::copy, "copy"}};
-  const std::string words = single_spaced(line);
+  const std::string words = SingleSpaced(line);
   const std::string verb = words.substr(0, words.find(' '));
   for (const auto& known : verbs) {
     if (got.kind == known.kind) {
-      SK_FUZZ_CHECK(lower_case(verb) == known.verb && words == joined(verb, got));
+      SK_FUZZ_CHECK(LowerCase(verb) == known.verb && words == Joined(verb, got));
     }
   }
 
@@ -118,13 +118,13 @@ void check_line(std::string_view line) {
   for (const std::string& other_line : {swapped, words}) {
     const Command other = console::parse_command_line(other_line);
     SK_FUZZ_CHECK(other.kind == got.kind);
-    SK_FUZZ_CHECK(lower_case(joined("", other)) == lower_case(joined("", got)));
+    SK_FUZZ_CHECK(LowerCase(Joined("", other)) == LowerCase(Joined("", got)));
   }
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  check_line(std::string_view(reinterpret_cast<const char*>(data), size));
+  CheckLine(std::string_view(reinterpret_cast<const char*>(data), size));
   return 0;
 }

@@ -44,7 +44,8 @@ inline Tree FolderTree(const fs::path& dir, Detail detail = Detail::kContent) {
   Tree tree;
   for (const auto& entry : fs::recursive_directory_iterator(dir)) {
     const std::string path = entry.path().lexically_relative(dir).generic_string();
-    const bool folder = entry.is_directory() && !entry.is_symlink();
+    std::error_code ignored;  // a link that leads nowhere, or round in a loop, is no folder
+    const bool folder = entry.is_directory(ignored) && !entry.is_symlink(ignored);
     std::string& noted = tree[folder ? path + "/" : path];
     if (detail == Detail::kContent) {
       noted = folder ? "" : ReadFile(entry.path());

@@ -25,7 +25,7 @@ class ScratchTest : public ::testing::Test {
     std::error_code ignored;
     for (auto entry = fs::recursive_directory_iterator(root_, ignored);
          entry != fs::recursive_directory_iterator(); entry.increment(ignored)) {
-      if (entry->is_directory() && !entry->is_symlink()) {
+      if (entry->is_directory(ignored) && !entry->is_symlink(ignored)) {
         fs::permissions(entry->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
       }
     }
