@@ -59,6 +59,7 @@ inline constexpr PerFile kNothing = {Copy::kNo, Copy::kNo, Copy::kNo};
 
 /// How a platform's transcript shows the interpreter's work.
 struct Shows {
+  std::string first_key;  ///< typed before a shared case's input, for the pause at start-up
   std::string cls;
   std::string pause;
   std::string (*md)(Md made);
@@ -185,5 +186,66 @@ TEST_P(Dialogue, TranscriptAndFiles) {
 inline const Tree kUntouched = Layout(kLive, false, kNone);
 inline const Tree kUntouchedOld = Layout(kLive, true, kOld);
 inline const Tree kBackedUp = Layout(kLive, true, kLive);
+
+inline std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
+  return info.param.name;
+}
+
+// The sessions that run alike on both platforms, after the platform's first key. Made when the
+// tests are listed, once kShows is there.
+constexpr Copy kYes = Copy::kDone;
+constexpr Copy kNo = Copy::kNo;
+constexpr Copy kNoSource = Copy::kNoSource;
+
+inline std::vector<Case> SharedCases() {
+  return {
+      {"BackupAllOverOldBackup", Before::kOldBackup, "1 x", Transcript({BackupAll(Md::kExisted)}),
+       kBackedUp},
+      {"BackupAllWithMissingLiveFile", Before::kNoKeybinds, "1\nx\n",
+       Transcript({BackupAll(Md::kMade, {kYes, kNoSource, kYes})}),
+       Layout({kLive[0], nullptr, kLive[2]}, true, {kLive[0], nullptr, kLive[2]})},
+      {"BackupEachMixedAnswers", Before::kFresh, "2\ny\nyes\nY\nx\n",
+       Transcript({BackupEach(Md::kMade, {kYes, kNo, kYes})}),
+       Layout(kLive, true, {kLive[0], nullptr, kLive[2]})},
+      {"BackupEachAllNoTypedAhead", Before::kFresh, "2 n n n x\n",
+       Transcript({BackupEach(Md::kMade, kNothing)}), Layout(kLive, true, kNone)},
+      {"BackupEachOverOldBackup", Before::kOldBackup, "2 n y n x\n",
+       Transcript({BackupEach(Md::kExisted, {kNo, kYes, kNo})}),
+       Layout(kLive, true, {kOld[0], kLive[1], kOld[2]})},
+      {"BackupEachEndOfInputInQuestions", Before::kFresh, "2\ny\n",
+       Transcript({BackupEach(Md::kMade, {kYes, kNo, kNo})}),
+       Layout(kLive, true, {kLive[0], nullptr, nullptr})},
+
+      {"RestoreAll", Before::kOldBackup, "3\ny\nx\n", Transcript({RestoreAll()}),
+       Layout(kOld, true, kOld)},
+      {"RestoreAllAnsweredNo", Before::kOldBackup, "3\nx\n3 n\n3\nyes\n3\nY.\nx\n",
+       Transcript({RestoreAllNo(), RestoreAllNo(), RestoreAllNo(), RestoreAllNo()}), kUntouchedOld},
+      {"RestoreAllEndOfInputInQuestion", Before::kOldBackup, "3\n", Transcript({RestoreAllNo()}),
+       kUntouchedOld},
+      {"RestoreAllBeforeAnyBackup", Before::kFresh, "3\ny\nx\n",
+       Transcript({RestoreAll({kNoSource, kNoSource, kNoSource})}), kUntouched},
+      {"RestoreEachTypedAhead", Before::kOldBackup, "4 y x Y\nx\n",
+       Transcript({RestoreEach({kYes, kNo, kYes})}),
+       Layout({kOld[0], kLive[1], kOld[2]}, true, kOld)},
+      {"RestoreEachBeforeAnyBackup", Before::kFresh, "4\nn\ny\nn\nx\n",
+       Transcript({RestoreEach({kNo, kNoSource, kNo})}), kUntouched},
+      {"RestoreEachEndOfInputInQuestions", Before::kOldBackup, "4",
+       Transcript({RestoreEach(kNothing)}), kUntouchedOld},
+      {"SeveralOperationsInOneRun", Before::kFresh, "1\n3\nn\n4 n n y\nx\n",
+       Transcript({BackupAll(Md::kMade), RestoreAllNo(), RestoreEach({kNo, kNo, kYes})}),
+       kBackedUp},
+  };
+}
+
+class SharedDialogue : public Dialogue {};
+
+TEST_P(SharedDialogue, TranscriptAndFiles) {
+  const Case& c = GetParam();
+  Prepare(c.before);
+  ExpectSession(kShows.first_key + c.input, c.transcript);
+  EXPECT_EQ(Disk(), c.disk);
+}
+
+INSTANTIATE_TEST_SUITE_P(Shared, SharedDialogue, ::testing::ValuesIn(SharedCases()), CaseName);
 
 }  // namespace session

@@ -17,6 +17,7 @@ namespace session {
 // What the POSIX layer shows: a form feed for cls where output is not a terminal, the pause's
 // prompt, and the reports of md and copy.
 const Shows kShows = {
+    "",
     "\f",
     "Press any key to continue...\n",
     [](Md md) { return md == Md::kExisted ? kFolderExists : std::string(); },
@@ -49,9 +50,6 @@ Shown RunSession(const fs::path& game, const std::string& input, bool closed_inp
 namespace {
 
 using namespace std::string_literals;
-constexpr Copy kYes = Copy::kDone;
-constexpr Copy kNo = Copy::kNo;
-constexpr Copy kNoSource = Copy::kNoSource;
 
 const Case kCases[] = {
     {"ExitUpper", Before::kFresh, "X\n", Transcript({}), kUntouched},
@@ -66,47 +64,11 @@ const Case kCases[] = {
     {"OverlongWordIsOneWord", Before::kFresh, std::string(64, 'a') + "1\nx\n",
      Transcript({kInvalid}), kUntouched},
 
-    {"BackupAll", Before::kFresh, " 1 \nx\n", Transcript({BackupAll(Md::kMade)}), kBackedUp},
-    {"BackupAllOverOldBackup", Before::kOldBackup, "1 x", Transcript({BackupAll(Md::kExisted)}),
+    {"BackupAllWithBlanks", Before::kFresh, " 1 \nx\n", Transcript({BackupAll(Md::kMade)}),
      kBackedUp},
-    {"BackupAllWithMissingLiveFile", Before::kNoKeybinds, "1\nx\n",
-     Transcript({BackupAll(Md::kMade, {kYes, kNoSource, kYes})}),
-     Layout({kLive[0], nullptr, kLive[2]}, true, {kLive[0], nullptr, kLive[2]})},
-    {"BackupEachMixedAnswers", Before::kFresh, "2\ny\nyes\nY\nx\n",
-     Transcript({BackupEach(Md::kMade, {kYes, kNo, kYes})}),
-     Layout(kLive, true, {kLive[0], nullptr, kLive[2]})},
-    {"BackupEachAllNoTypedAhead", Before::kFresh, "2 n n n x\n",
-     Transcript({BackupEach(Md::kMade, kNothing)}), Layout(kLive, true, kNone)},
-    {"BackupEachOverOldBackup", Before::kOldBackup, "2 n y n x\n",
-     Transcript({BackupEach(Md::kExisted, {kNo, kYes, kNo})}),
-     Layout(kLive, true, {kOld[0], kLive[1], kOld[2]})},
-    {"BackupEachEndOfInputInQuestions", Before::kFresh, "2\ny\n",
-     Transcript({BackupEach(Md::kMade, {kYes, kNo, kNo})}),
-     Layout(kLive, true, {kLive[0], nullptr, nullptr})},
-
-    {"RestoreAll", Before::kOldBackup, "3\ny\nx\n", Transcript({RestoreAll()}),
-     Layout(kOld, true, kOld)},
-    {"RestoreAllAnsweredNo", Before::kOldBackup, "3\nx\n3 n\n3\nyes\n3\nY.\nx\n",
-     Transcript({RestoreAllNo(), RestoreAllNo(), RestoreAllNo(), RestoreAllNo()}), kUntouchedOld},
-    {"RestoreAllEndOfInputInQuestion", Before::kOldBackup, "3\n", Transcript({RestoreAllNo()}),
-     kUntouchedOld},
-    {"RestoreAllBeforeAnyBackup", Before::kFresh, "3\ny\nx\n",
-     Transcript({RestoreAll({kNoSource, kNoSource, kNoSource})}), kUntouched},
-    {"RestoreEachTypedAhead", Before::kOldBackup, "4 y x Y\nx\n",
-     Transcript({RestoreEach({kYes, kNo, kYes})}),
-     Layout({kOld[0], kLive[1], kOld[2]}, true, kOld)},
-    {"RestoreEachBeforeAnyBackup", Before::kFresh, "4\nn\ny\nn\nx\n",
-     Transcript({RestoreEach({kNo, kNoSource, kNo})}), kUntouched},
-    {"RestoreEachEndOfInputInQuestions", Before::kOldBackup, "4",
-     Transcript({RestoreEach(kNothing)}), kUntouchedOld},
-    {"SeveralOperationsInOneRun", Before::kFresh, "1\n3\nn\n4 n n y\nx\n",
-     Transcript({BackupAll(Md::kMade), RestoreAllNo(), RestoreEach({kNo, kNo, kYes})}), kBackedUp},
 };
 
-INSTANTIATE_TEST_SUITE_P(Sessions, Dialogue, ::testing::ValuesIn(kCases),
-                         [](const ::testing::TestParamInfo<Case>& info) {
-                           return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(Sessions, Dialogue, ::testing::ValuesIn(kCases), CaseName);
 
 TEST_F(Session, CommandLineArgumentsAreIgnored) {
   ExpectSession("1\nx\n", Transcript({BackupAll(Md::kMade)}), false, {"--help"});
