@@ -162,7 +162,7 @@ Reason finish_copy(int fd, const struct stat& source, const Target& target) {
       fchown(fd, target.st.st_uid, target.st.st_gid) != 0) {
   }
   const mode_t bits =
-      target.exists ? target.st.st_mode & 07777 : source.st_mode & 0777 & ~process_umask();
+      target.exists ? target.st.st_mode & 0777 : source.st_mode & 0777 & ~process_umask();
   if (fchmod(fd, bits) != 0) {
   }
   const struct timespec times[2] = {{0, UTIME_NOW}, source.st_mtim};
