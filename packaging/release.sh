@@ -66,6 +66,12 @@ zip_dir=sk-backup-$version-win64
 mv "$build/windows-stage" "$build/$zip_dir"
 normalise "$build/$zip_dir"
 check_no_build_paths "$build/$zip_dir"
+# The players' readme as Notepad needs it: every line ends in CR LF; the first names this version.
+readme=$build/$zip_dir/README.txt
+if grep -q -v $'\r$' "$readme" || [[ $(head -n 1 "$readme") != "sk-backup $version"$'\r' ]]; then
+  echo "release.sh: $readme has a line without CR LF, or no version $version in its title" >&2
+  exit 1
+fi
 (cd "$build" && find "$zip_dir" -type f | sort | zip -X -D -9 -q "$dist/$zip_dir.zip" -@)
 
 # The static Linux program, in the usual layout under one folder.
