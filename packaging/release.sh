@@ -2,7 +2,8 @@
 # packaging/release.sh [DIR]: builds the release files from this tree and writes them into DIR
 # (default dist/, next to this tree's top):
 #   sk-backup-VERSION-win64.zip           sk-backup.exe, README.txt, LICENSE.txt, notices
-#   sk-backup-VERSION-linux-x86_64.tar.gz the static program, man page, README, LICENSE, notices
+#   sk-backup-VERSION-linux-x86_64.tar.gz the static program, man page, README, docs/, LICENSE,
+#                                         notices
 #   sk-backup_VERSION_amd64.deb           the dynamically linked program for Debian
 #   SHA256SUMS                            checked with "sha256sum -c SHA256SUMS" in DIR
 # The same commit gives the same bytes wherever it is built: every time is the last commit's
