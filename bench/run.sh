@@ -60,7 +60,7 @@ fi
 if [[ ! -f "$build/CMakeCache.txt" ]]; then
   cmake --preset release -B "$build" >/dev/null
 fi
-cmake --build "$build" -j2 \
+cmake --build "$build" \
   --target sk-backup sk-bench-timer sk-bench-nothing sk-bench-durable sk-bench-no-fsync >/dev/null
 exe=$(realpath "${PROGRAM:-$build/sk-backup}")
 timer=$build/bench/sk-bench-timer

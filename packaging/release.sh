@@ -2,13 +2,15 @@
 # packaging/release.sh [DIR]: builds the release files from this tree and writes them into DIR
 # (default dist/, next to this tree's top):
 #   sk-backup-VERSION-win64.zip           sk-backup.exe, README.txt, LICENSE.txt, notices
-#   sk-backup-VERSION-linux-x86_64.tar.gz the static program, man page, README, LICENSE, notices
+#   sk-backup-VERSION-linux-x86_64.tar.gz the static program, man page, README, docs/, LICENSE,
+#                                         notices
 #   sk-backup_VERSION_amd64.deb           the dynamically linked program for Debian
 #   SHA256SUMS                            checked with "sha256sum -c SHA256SUMS" in DIR
 # The same commit gives the same bytes wherever it is built: every time is the last commit's
 # (SOURCE_DATE_EPOCH), archive entries are sorted and owned by root. The build trees are
-# build-release/*. Needs cmake, g++, the mingw-w64 compilers of the win32 thread model, zip and
-# dpkg-dev. SK_BACKUP_MAINTAINER="Name <address>" sets the Debian package's maintainer.
+# build-release/*. Needs cmake, ninja-build, g++, the mingw-w64 compilers of the win32 thread
+# model, zip and dpkg-dev. SK_BACKUP_MAINTAINER="Name <address>" sets the Debian package's
+# maintainer.
 set -euo pipefail
 umask 022
 export LC_ALL=C TZ=UTC
@@ -17,8 +19,9 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 dist=$(realpath -m "${1:-$top/dist}")
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$top" log -1 --format=%ct)}
 build=$top/build-release
-jobs=2
-configure_args=(-DCMAKE_BUILD_TYPE=Release -DSK_BACKUP_TESTS=OFF)
+# Ninja builds in parallel; warnings are errors, as in every preset.
+configure_args=(-G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
+  -DSK_BACKUP_TESTS=OFF)
 if [[ -n ${SK_BACKUP_MAINTAINER:-} ]]; then
   configure_args+=("-DSK_BACKUP_MAINTAINER=$SK_BACKUP_MAINTAINER")
 fi
@@ -34,7 +37,7 @@ build_and_stage() {
   shift 2
   local log=$build/$name.log
   if ! { cmake -S "$top" -B "$build/$name" "${configure_args[@]}" "$@" &&
-    cmake --build "$build/$name" --target sk-backup -j "$jobs" &&
+    cmake --build "$build/$name" --target sk-backup &&
     DESTDIR="$build/$name-stage" cmake --install "$build/$name" --prefix "$prefix" --strip; } \
     >"$log" 2>&1; then
     cat "$log" >&2
