@@ -146,6 +146,13 @@ mode_t process_umask() {
   return mask;
 }
 
+/// Gives the file `fd` the source's modification time. Best effort, as for cp.
+void take_time(int fd, const struct stat& source) {
+  const struct timespec times[2] = {{0, UTIME_NOW}, source.st_mtim};
+  if (futimens(fd, times) != 0) {
+  }
+}
+
 /// Flushes the file `fd`. A file system that cannot flush a file has nothing more to give.
 Reason flush(int fd) {
   if (fsync(fd) != 0 && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
@@ -165,9 +172,7 @@ Reason finish_copy(int fd, const struct stat& source, const Target& target) {
       target.exists ? target.st.st_mode & 0777 : source.st_mode & 0777 & ~process_umask();
   if (fchmod(fd, bits) != 0) {
   }
-  const struct timespec times[2] = {{0, UTIME_NOW}, source.st_mtim};
-  if (futimens(fd, times) != 0) {
-  }
+  take_time(fd, source);
   return flush(fd);
 }
 
@@ -201,9 +206,7 @@ Reason write_in_place(int in, const struct stat& source, const Target& target, R
     reason = std::strerror(errno);
   }
   if (reason == nullptr) {
-    const struct timespec times[2] = {{0, UTIME_NOW}, source.st_mtim};
-    if (futimens(out, times) != 0) {
-    }
+    take_time(out, source);
     reason = flush(out);
   }
   if (close(out) != 0 && reason == nullptr) {

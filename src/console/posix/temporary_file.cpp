@@ -77,18 +77,27 @@ void lock_new(int fd) {
   }
 }
 
+/// Call with signals blocked, just after the name was or was not `made`: records the name for the
+/// signal handlers, or, where the record cannot hold it, removes it again (ENAMETOOLONG).
+bool record_name(TemporaryFile& file, bool made) {
+  if (made && !temporary_created(file.path.c_str())) {
+    unlink(file.path.c_str());
+    errno = ENAMETOOLONG;
+    made = false;
+  }
+  file.named = made;
+  return made;
+}
+
 /// Makes the temporary under its name, where the file system has no anonymous files.
 Reason create_named(TemporaryFile& file) {
   for (;;) {
     const sigset_t mask = block_signals();
     file.fd = open(file.path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (file.fd >= 0 && !temporary_created(file.path.c_str())) {
-      unlink(file.path.c_str());
+    if (!record_name(file, file.fd >= 0) && file.fd >= 0) {
       close(file.fd);
       file.fd = -1;
-      errno = ENAMETOOLONG;
     }
-    file.named = file.fd >= 0;
     unblock_signals(mask);
     if (file.fd < 0) {
       if (errno == EEXIST && wait_for_name(file.path)) {
@@ -121,14 +130,9 @@ Reason link_anonymous(TemporaryFile& file) {
     if (linked != 0 && errno == ENOENT) {  // no /proc: needs CAP_DAC_READ_SEARCH
       linked = linkat(file.fd, "", AT_FDCWD, file.path.c_str(), AT_EMPTY_PATH);
     }
-    if (linked == 0 && !temporary_created(file.path.c_str())) {
-      unlink(file.path.c_str());
-      linked = -1;
-      errno = ENAMETOOLONG;
-    }
-    file.named = linked == 0;
+    const bool named = record_name(file, linked == 0);
     unblock_signals(mask);
-    if (linked == 0) {
+    if (named) {
       return nullptr;
     }
     if (errno != EEXIST || !wait_for_name(file.path)) {
