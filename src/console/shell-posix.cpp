@@ -14,7 +14,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -23,7 +22,6 @@
 #include "console/posix/fatal_signals.hpp"
 #include "console/posix/folder_owner.hpp"
 #include "console/posix/terminal.hpp"
-#include "console/posix/windows_names.hpp"
 #include "console/shell.hpp"
 
 namespace console {
@@ -41,26 +39,23 @@ void report(std::FILE* stream, std::string_view a, std::string_view b = {}, std:
 }
 
 void run_md(std::string_view written) {
-  switch (make_folder(resolve_path(written))) {
-    case FolderResult::created:
-      return;
-    case FolderResult::existed:
-      report(stderr, "Folder ", written, " already exists.");
-      return;
-    case FolderResult::failed:
-      report(stderr, "Cannot create folder ", written, ": ", std::strerror(errno));
-      return;
+  bool existed = false;
+  const Result result = make_folder(written, existed);
+  if (!result.ok()) {
+    report(stderr, "Cannot create folder ", written, ": ", result.text);
+  } else if (existed) {
+    report(stderr, "Folder ", written, " already exists.");
   }
 }
 
 void run_copy(std::string_view source, std::string_view target) {
-  const CopyResult result = copy_file(resolve_path(source), resolve_path(target));
-  if (result.reason == nullptr) {
+  const Result result = copy_file(source, target);
+  if (result.ok()) {
     report(stdout, "1 file copied.");
-  } else if (result.source_failed) {
-    report(stderr, "Cannot copy ", source, ": ", result.reason);
+  } else if (result.side == Side::source) {
+    report(stderr, "Cannot copy ", source, ": ", result.text);
   } else {
-    report(stderr, "Cannot copy to ", target, ": ", result.reason);
+    report(stderr, "Cannot copy to ", target, ": ", result.text);
   }
 }
 
@@ -102,11 +97,8 @@ void open_closed_standard_streams() {
 }
 
 void prepare_platform() {
-  if (const Reason reason = become_folder_owner()) {
-    report(stderr,
-           "sk-backup: this folder belongs to another user, and a run as root could not become "
-           "that user: ",
-           reason, ". Nothing was done.");
+  if (const std::string refused = become_folder_owner(); !refused.empty()) {
+    report(stderr, refused);
     std::exit(1);
   }
   catch_fatal_signals();

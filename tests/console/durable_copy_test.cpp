@@ -185,8 +185,8 @@ bool RefuseChmod() {  // as a FUSE mount of FAT refuses it
          prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
 }
 
-bool FewDescriptors() {  // the standard streams and two more
-  const struct rlimit limit = {5, 5};
+bool FewDescriptors() {  // the standard streams and three more
+  const struct rlimit limit = {6, 6};
   return setrlimit(RLIMIT_NOFILE, &limit) == 0;
 }
 

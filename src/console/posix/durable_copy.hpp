@@ -1,50 +1,49 @@
 // Folders made, and files replaced only by complete copies that are on disk.
 //
-// The protocol of a copy of SOURCE onto TARGET (a symbolic link is followed to the file it
-// ends in, which is replaced; the links stay; a link to nothing is refused, as cp refuses it):
-//   1. Make a temporary file beside TARGET (temporary_file.hpp).
-//   2. Copy SOURCE's bytes into it; give it its permission bits (a TARGET that existed keeps its
-//      own, a new file gets SOURCE's less the umask), SOURCE's modification time, and the owner
-//      and group of a TARGET that existed; flush it. Bits, time and owner are best effort, as
-//      for cp: a file system that refuses them (FAT, or a file of another user's) fails no copy.
-//   3. Rename it over TARGET; flush the folder.
-// Failures: on any failure in 1 to 3 the temporary file is removed and TARGET is left exactly as
-// it was; the caller reports the reason.
-// A signal, a kill (SIGKILL) or a power cut: TARGET is whole, old or new, never a mix; the
-// rename is durable once the folder's flush has returned. What may remain of the temporary
-// file, and who removes it, is in temporary_file.hpp.
-// In place: where TARGET exists and its folder takes no new file, or lets no new file take
-// TARGET's place (a folder of another user's around a file that may be written, or a sticky
-// folder holding another user's file), the copy writes into TARGET itself, as cp does: its
-// bytes, then its new length, then a flush. This is the one copy that is not all or nothing:
-// one that fails or is killed part-way leaves TARGET damaged.
+// Both operands are resolved by path_walk.hpp, by handles, by the rule stated there: a copy
+// never goes where the user it runs as could not go safely on their own.
+//
+// The protocol of a copy of SOURCE onto TARGET (a link is followed to the file it ends in,
+// which is replaced; the links stay; a link to nothing is refused, as cp refuses it):
+//   1. Make a temporary file in TARGET's folder (temporary_file.hpp).
+//   2. Copy SOURCE's bytes into it, holes kept as holes. Then, in this order: the owner and
+//      group of a TARGET that existed; the permission bits (a TARGET that existed keeps its own,
+//      a new file gets SOURCE's less the umask); exactly TARGET's access ACL (entries that the
+//      folder's default ACL gave the new file are removed) and its user.* attributes
+//      (security.* and trusted.* are never copied); SOURCE's modification time; a flush.
+//      Owner, bits and time are best effort, as for cp (FAT, or a file of another user's,
+//      refuses them); an ACL that cannot be set fails the copy; a user.* attribute that cannot
+//      be set does not.
+//   3. Rename it over TARGET; flush the folder (where the folder cannot be read, the whole file
+//      system: syncfs). "1 file copied." is reported only once that flush returned.
+// Failures: on any failure in 1 and 2, or of the rename, the temporary file is removed and
+// TARGET is left exactly as it was. A flush of the folder that fails is reported as a failure,
+// though TARGET is new: it may not survive a power cut. Errors of close() after that flush are no
+// failures.
+// A signal, a kill (SIGKILL) or a power cut: TARGET is whole, old or new, never a mix. What may
+// remain of the temporary file, and who removes it, is in temporary_file.hpp.
+// In place: where TARGET exists and its folder says that no new file may take its place, and
+// only then, the copy writes into TARGET itself (in_place_copy.hpp says when, and what it
+// keeps). Any other failure to make the temporary file (a full FAT volume, a read-only file
+// system) fails the copy and leaves TARGET as it was.
+// Refused, changing nothing: a SOURCE that is not a regular file (a FIFO does not hang it), or
+// that holds more than its size (the kernel's files); a TARGET that is a folder or not a
+// regular file, in a folder that does not exist, or that is SOURCE itself.
 // Hard links: a replaced TARGET is a new file; other links to the old one keep the old bytes.
 #pragma once
 
-#include <string>
+#include <string_view>
 
-#include "console/posix/reason.hpp"
+#include "console/posix/result.hpp"
 
 namespace console {
 
-/// What became of "md".
-enum class FolderResult { created, existed, failed };
+/// Creates the folder `written` (made durable in its parent before it returns); a folder that
+/// exists is left as it was, and `existed` says so.
+Result make_folder(std::string_view written, bool& existed);
 
-/// Creates the folder `path` (made durable in its parent before it returns); a folder that
-/// exists is left as it was. On `failed`, errno holds the reason (EEXIST: a file is in the way).
-FolderResult make_folder(const std::string& path);
-
-/// What became of a copy: `reason` says why it failed, with `source_failed` true when the
-/// source was at fault, false when the target was.
-struct CopyResult {
-  Reason reason;
-  bool source_failed;
-};
-
-/// Replaces `target` with a copy of the regular file `source`, by the protocol above. Refuses,
-/// changing nothing, a source that is not a regular file, a target that is a folder or not a
-/// regular file, a target in a folder that does not exist, a link to nothing, and a target that
-/// is the source. A FIFO in the source's place does not hang it.
-CopyResult copy_file(const std::string& source, const std::string& target);
+/// Replaces `target` with a copy of the regular file `source` (both as a command line writes
+/// them), by the protocol above. The result's side says which operand a failure belongs to.
+Result copy_file(std::string_view source, std::string_view target);
 
 }  // namespace console

@@ -1,5 +1,6 @@
 #include "console/posix/fatal_signals.hpp"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,7 +15,8 @@ volatile sig_atomic_t g_terminal_taken = 0;
 termios g_saved_terminal;
 
 volatile sig_atomic_t g_temporary_exists = 0;
-char g_temporary_path[PATH_MAX];
+int g_temporary_folder = -1;
+char g_temporary_name[NAME_MAX + 1];
 
 /// Signals whose default action does not end the program; every other one does.
 bool leaves_the_program_running(int signal_number) {
@@ -56,7 +58,7 @@ void put_terminal_back() {
 extern "C" void clean_up_and_die(int signal_number) {
   // The temporary first: ending the line may raise SIGPIPE, which ends the program at once.
   if (g_temporary_exists != 0) {
-    unlink(g_temporary_path);
+    unlinkat(g_temporary_folder, g_temporary_name, 0);
   }
   put_terminal_back();
   // SA_RESETHAND made the action the default one: this ends the program as the signal would
@@ -132,12 +134,13 @@ void terminal_given_back() {
   g_terminal_taken = 0;
 }
 
-bool temporary_created(const char* path) {
-  const std::size_t length = std::strlen(path);
-  if (length >= sizeof g_temporary_path) {
+bool temporary_created(int folder, const char* name) {
+  const std::size_t length = std::strlen(name);
+  if (length >= sizeof g_temporary_name) {
     return false;
   }
-  std::memcpy(g_temporary_path, path, length + 1);
+  std::memcpy(g_temporary_name, name, length + 1);
+  g_temporary_folder = folder;
   g_temporary_exists = 1;
   return true;
 }

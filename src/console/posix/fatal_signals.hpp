@@ -34,10 +34,10 @@ void unblock_signals(const sigset_t& previous);
 void terminal_taken(const termios& saved);
 void terminal_given_back();
 
-/// Until temporary_gone(): `path`, a temporary file of this run, is removed by a signal that
-/// ends the program. Call both with signals blocked. False, recording nothing, when `path` is
-/// longer than the record holds (PATH_MAX).
-bool temporary_created(const char* path);
+/// Until temporary_gone(): the entry `name` of the folder `folder` (a handle that stays open
+/// meanwhile), a temporary file of this run, is removed by a signal that ends the program. Call
+/// both with signals blocked. False, recording nothing, when `name` is longer than a name can be.
+bool temporary_created(int folder, const char* name);
 void temporary_gone();
 
 }  // namespace console

@@ -7,30 +7,57 @@
 #include <cerrno>
 #include <cstring>
 
+#include "console/posix/user_database.hpp"
+
 namespace console {
 
-Reason become_folder_owner() {
+namespace {
+
+const char kNothingDone[] = ". Nothing was done.";
+
+std::string could_not(const std::string& reason) {
+  return "sk-backup: this folder belongs to another user, and a run as root could not become "
+         "that user: " +
+         reason + kNothingDone;
+}
+
+}  // namespace
+
+std::string become_folder_owner() {
   if (geteuid() != 0) {
-    return nullptr;
+    return {};
   }
   struct stat folder;
   if (stat(".", &folder) != 0) {
-    return std::strerror(errno);
+    return std::string("sk-backup: cannot tell who owns this folder: ") + std::strerror(errno) +
+           kNothingDone;
   }
   if (folder.st_uid == 0) {
-    return nullptr;
+    return {};
   }
-  // The group first: once the user is not root any more it could not be changed.
-  if (setgroups(0, nullptr) != 0 || setresgid(folder.st_gid, folder.st_gid, folder.st_gid) != 0 ||
+  const std::string uid = std::to_string(folder.st_uid);
+  Account account;
+  if (!find_account(folder.st_uid, account)) {
+    return "sk-backup: this folder belongs to user " + uid +
+           ", who is not in /etc/passwd: run sk-backup as that user, without sudo" + kNothingDone;
+  }
+  const std::vector<gid_t> groups = groups_of(account);
+  // The groups first: once the user is not root any more they could not be changed.
+  if (setgroups(groups.size(), groups.data()) != 0) {
+    return could_not(std::string(std::strerror(errno)) + " (setting the groups of " +
+                     account.name + "); this works instead: setpriv --reuid=" + uid +
+                     " --regid=" + std::to_string(account.group) + " --clear-groups sk-backup");
+  }
+  if (setresgid(account.group, account.group, account.group) != 0 ||
       setresuid(folder.st_uid, folder.st_uid, folder.st_uid) != 0) {
-    return std::strerror(errno);
+    return could_not(std::strerror(errno));
   }
   uid_t real, effective, saved;
   if (getresuid(&real, &effective, &saved) != 0 || real != folder.st_uid ||
-      effective != folder.st_uid || saved != folder.st_uid || getegid() != folder.st_gid) {
-    return "The user did not change";
+      effective != folder.st_uid || saved != folder.st_uid || getegid() != account.group) {
+    return could_not("The user did not change");
   }
-  return nullptr;
+  return {};
 }
 
 }  // namespace console

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <time.h>
@@ -10,214 +11,203 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 
 #include "console/posix/fatal_signals.hpp"
-#include "console/posix/paths.hpp"
 
 namespace console {
 
 namespace {
 
 constexpr long kBtrfsMagic = 0x9123683e;
-constexpr int kWaitSteps = 1000;  // of 10 ms: a running copy's name is waited for 10 s at most
+constexpr int kNameTries = 64;  // fresh names, each a 64-bit random number
 
-/// What is under a temporary name.
-enum class NameState { free, busy, foreign };
+std::string name_of_number(std::uint64_t number) {
+  char name[32];
+  std::snprintf(name, sizeof name, ".sk-backup-%016llx", static_cast<unsigned long long>(number));
+  return name;
+}
 
-/// Removes what an earlier run left under `path`, as the header states.
-NameState clear_name(const std::string& path) {
-  struct stat named;
-  if (lstat(path.c_str(), &named) != 0) {
-    return NameState::free;  // or not to be looked at: making the file tells why
+/// The name to try at attempt `attempt`: the fixed one first, then fresh ones.
+std::string name_to_try(int attempt, const std::string& target_name) {
+  if (attempt == 0) {
+    return temporary_name_for(target_name);
   }
-  if (!S_ISREG(named.st_mode) || named.st_nlink != 1 || named.st_uid != geteuid()) {
-    return NameState::foreign;
+  std::uint64_t number = 0;
+  if (getrandom(&number, sizeof number, GRND_NONBLOCK) != sizeof number) {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    number = (static_cast<std::uint64_t>(now.tv_nsec) << 20) ^ static_cast<std::uint64_t>(now.tv_sec) ^
+             (static_cast<std::uint64_t>(getpid()) << 40) ^ static_cast<std::uint64_t>(attempt);
   }
-  const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) {
-    return errno == ENOENT ? NameState::free : NameState::foreign;
-  }
-  NameState state = NameState::busy;
+  return name_of_number(number);
+}
+
+bool same_file(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+/// Removes an earlier run's leftover under `name`, as the header states; anything else there is
+/// left alone.
+void clear_leftover(int folder, const std::string& name) {
+  const Fd fd(openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY |
+                                                O_CLOEXEC));
   struct stat held;
-  // A file system without locks holds no copy's file either.
-  if ((flock(fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK) && fstat(fd, &held) == 0) {
-    // Removed only while this run holds the lock and the name is still that very file.
-    state = lstat(path.c_str(), &named) == 0 && named.st_dev == held.st_dev &&
-                    named.st_ino == held.st_ino && unlink(path.c_str()) != 0
-                ? NameState::foreign
-                : NameState::free;
-  }
-  close(fd);
-  return state;
-}
-
-/// Waits until `path` is free, removing a leftover. False, with errno EEXIST, when it stays
-/// taken: by a file this program did not make, or by a copy that runs for longer than the wait.
-bool wait_for_name(const std::string& path) {
-  for (int step = 0; step < kWaitSteps; ++step) {
-    const NameState state = clear_name(path);
-    if (state == NameState::free) {
-      return true;
-    }
-    if (state == NameState::foreign) {
-      break;
-    }
-    const struct timespec pause = {0, 10 * 1000 * 1000};
-    nanosleep(&pause, nullptr);
-  }
-  errno = EEXIST;
-  return false;
-}
-
-/// Takes the lock of a file just made; no other run holds it. Best effort: a file system
-/// without locks has no other copy's lock to respect either.
-void lock_new(int fd) {
-  while (flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+  struct stat named;
+  if (fd && fstat(fd.get(), &held) == 0 && S_ISREG(held.st_mode) && held.st_nlink == 1 &&
+      held.st_uid == geteuid() && flock(fd.get(), LOCK_EX | LOCK_NB) == 0 &&
+      fstatat(folder, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && same_file(held, named)) {
+    unlinkat(folder, name.c_str(), 0);
   }
 }
 
-/// Call with signals blocked, just after the name was or was not `made`: records the name for the
-/// signal handlers, or, where the record cannot hold it, removes it again (ENAMETOOLONG).
-bool record_name(TemporaryFile& file, bool made) {
-  if (made && !temporary_created(file.path.c_str())) {
-    unlink(file.path.c_str());
+/// Call with signals blocked, just after `name` was or was not `made`: records it for the signal
+/// handlers.
+bool record_name(TemporaryFile& file, const std::string& name, bool made) {
+  if (made && !temporary_created(file.folder, name.c_str())) {
+    unlinkat(file.folder, name.c_str(), 0);
     errno = ENAMETOOLONG;
     made = false;
+  }
+  if (made) {
+    file.name = name;
   }
   file.named = made;
   return made;
 }
 
-/// Makes the temporary under its name, where the file system has no anonymous files.
-Reason create_named(TemporaryFile& file) {
-  for (;;) {
-    const sigset_t mask = block_signals();
-    file.fd = open(file.path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (!record_name(file, file.fd >= 0) && file.fd >= 0) {
-      close(file.fd);
-      file.fd = -1;
-    }
-    unblock_signals(mask);
-    if (file.fd < 0) {
-      if (errno == EEXIST && wait_for_name(file.path)) {
-        continue;
-      }
-      return std::strerror(errno);
-    }
-    lock_new(file.fd);
-    // Another run may have found the name free of a lock just before this one took it, and
-    // removed it: then a new one is made.
-    struct stat st;
-    if (fstat(file.fd, &st) == 0 && st.st_nlink > 0) {
-      return nullptr;
-    }
-    const sigset_t again = block_signals();
-    temporary_gone();
-    file.named = false;
-    unblock_signals(again);
-    close(file.fd);
-  }
-}
-
-/// Gives the anonymous `file` its name.
-Reason link_anonymous(TemporaryFile& file) {
-  char own[32];
-  std::snprintf(own, sizeof own, "/proc/self/fd/%d", file.fd);
-  for (;;) {
-    const sigset_t mask = block_signals();
-    int linked = linkat(AT_FDCWD, own, AT_FDCWD, file.path.c_str(), AT_SYMLINK_FOLLOW);
-    if (linked != 0 && errno == ENOENT) {  // no /proc: needs CAP_DAC_READ_SEARCH
-      linked = linkat(file.fd, "", AT_FDCWD, file.path.c_str(), AT_EMPTY_PATH);
-    }
-    const bool named = record_name(file, linked == 0);
-    unblock_signals(mask);
-    if (named) {
-      return nullptr;
-    }
-    if (errno != EEXIST || !wait_for_name(file.path)) {
-      return std::strerror(errno);
-    }
-  }
-}
-
-}  // namespace
-
-std::string temporary_name_for(const std::string& target) {
-  const std::size_t slash = target.rfind('/');
-  const std::string_view name = slash == std::string::npos
-                                    ? std::string_view(target)
-                                    : std::string_view(target).substr(slash + 1);
-  std::uint64_t hash = 0xcbf29ce484222325u;  // FNV-1a
-  for (const char c : name) {
-    hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3u;
-  }
-  char own[32];
-  std::snprintf(own, sizeof own, ".sk-backup-%016llx", static_cast<unsigned long long>(hash));
-  return slash == std::string::npos ? own : target.substr(0, slash + 1) + own;
-}
-
-Reason create_temporary(const std::string& target, TemporaryFile& file) {
-  file.path = temporary_name_for(target);
-  file.named = false;
-  // A leftover is removed now, while this copy holds the fewest descriptors; one that another
-  // copy holds is waited for only when this one needs the name.
-  if (clear_name(file.path) == NameState::foreign) {
-    errno = EEXIST;
-    return std::strerror(errno);
-  }
-  file.fd = open(folder_of(target).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-  if (file.fd >= 0) {
-    lock_new(file.fd);
-    return nullptr;
-  }
-  // EISDIR and EINVAL: a kernel or file system without anonymous files.
-  if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
-    return std::strerror(errno);
-  }
-  return create_named(file);
-}
-
-Reason put_in_place(TemporaryFile& file, const std::string& target) {
-  if (!file.named) {
-    if (const Reason reason = link_anonymous(file)) {
-      return reason;
-    }
-    struct statfs where;
-    if (fstatfs(file.fd, &where) == 0 && where.f_type == kBtrfsMagic && fsync(file.fd) != 0) {
-      return std::strerror(errno);
-    }
-  }
-  if (rename(file.path.c_str(), target.c_str()) != 0) {
-    return std::strerror(errno);
-  }
+/// Forgets the name, once it is gone from the folder.
+void forget_name(TemporaryFile& file) {
   const sigset_t mask = block_signals();
   temporary_gone();
   file.named = false;
   unblock_signals(mask);
-  // Closing gives up the lock, only now that the temporary name is gone.
-  const int closed = close(file.fd);
-  file.fd = -1;
-  return closed == 0 ? nullptr : std::strerror(errno);
 }
 
-void discard_temporary(TemporaryFile& file) {
-  if (file.fd < 0 && !file.named) {
-    return;  // in its place, or never made
+Result cannot_make(int error, const std::string& folder_shown) {
+  return {error, std::string("no new file could be made in ") + folder_shown + ": " +
+                     std::strerror(error)};
+}
+
+/// Makes the temporary under a name, where the file system has no anonymous files.
+Result create_named(TemporaryFile& file, const std::string& target_name,
+                    const std::string& folder_shown) {
+  for (int attempt = 0; attempt < kNameTries; ++attempt) {
+    const std::string name = name_to_try(attempt, target_name);
+    const sigset_t mask = block_signals();
+    file.fd.reset(openat(file.folder, name.c_str(),
+                         O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!record_name(file, name, bool(file.fd))) {
+      file.fd.reset();
+    }
+    unblock_signals(mask);
+    if (!file.fd) {
+      if (errno == EEXIST) {
+        continue;
+      }
+      return cannot_make(errno, folder_shown);
+    }
+    // Another run may have found the name free of a lock just before this one took it, and
+    // removed it: then another name is made.
+    while (flock(file.fd.get(), LOCK_EX) != 0 && errno == EINTR) {
+    }
+    struct stat st;
+    if (fstat(file.fd.get(), &st) == 0 && st.st_nlink > 0) {
+      return {};
+    }
+    forget_name(file);
+    file.fd.reset();
   }
-  const int error = errno;
-  const sigset_t mask = block_signals();
-  if (file.named) {
-    unlink(file.path.c_str());
-    temporary_gone();
-    file.named = false;
+  return cannot_make(EEXIST, folder_shown);
+}
+
+/// Gives the anonymous `file` a name.
+Result link_anonymous(TemporaryFile& file, const std::string& target_name) {
+  char own[32];
+  std::snprintf(own, sizeof own, "/proc/self/fd/%d", file.fd.get());
+  for (int attempt = 0; attempt < kNameTries; ++attempt) {
+    const std::string name = name_to_try(attempt, target_name);
+    const sigset_t mask = block_signals();
+    int linked = linkat(AT_FDCWD, own, file.folder, name.c_str(), AT_SYMLINK_FOLLOW);
+    if (linked != 0 && errno == ENOENT) {  // no /proc: needs CAP_DAC_READ_SEARCH
+      linked = linkat(file.fd.get(), "", file.folder, name.c_str(), AT_EMPTY_PATH);
+    }
+    const bool named = record_name(file, name, linked == 0);
+    unblock_signals(mask);
+    if (named) {
+      return {};
+    }
+    if (errno != EEXIST) {
+      return errno_result();
+    }
   }
-  unblock_signals(mask);
-  if (file.fd >= 0) {
-    close(file.fd);
-    file.fd = -1;
+  return Result::from_errno(EEXIST);
+}
+
+}  // namespace
+
+TemporaryFile::~TemporaryFile() {
+  if (named) {
+    // Removed only while the name is still this very file.
+    struct stat own;
+    struct stat there;
+    if (fstat(fd.get(), &own) == 0 &&
+        fstatat(folder, name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 && same_file(own, there)) {
+      unlinkat(folder, name.c_str(), 0);
+    }
+    forget_name(*this);
   }
-  errno = error;
+}
+
+std::string temporary_name_for(const std::string& target_name) {
+  std::uint64_t hash = 0xcbf29ce484222325u;  // FNV-1a
+  for (const char c : target_name) {
+    hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3u;
+  }
+  return name_of_number(hash);
+}
+
+Result create_temporary(int folder, const std::string& target_name,
+                        const std::string& folder_shown, TemporaryFile& file) {
+  file.folder = folder;
+  clear_leftover(folder, temporary_name_for(target_name));
+  file.fd.reset(openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+  if (file.fd) {
+    while (flock(file.fd.get(), LOCK_EX) != 0 && errno == EINTR) {
+    }
+    return {};
+  }
+  // EISDIR and EINVAL: a kernel or file system without anonymous files.
+  if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+    return cannot_make(errno, folder_shown);
+  }
+  return create_named(file, target_name, folder_shown);
+}
+
+Result put_in_place(TemporaryFile& file, const std::string& target_name) {
+  if (!file.named) {
+    if (Result linked = link_anonymous(file, target_name); !linked.ok()) {
+      return linked;
+    }
+    struct statfs where;
+    if (fstatfs(file.fd.get(), &where) == 0 && where.f_type == kBtrfsMagic &&
+        fsync(file.fd.get()) != 0) {
+      return errno_result();
+    }
+  }
+  // The name must still be the file written: a guard against this program's own runs.
+  struct stat own;
+  struct stat there;
+  if (fstat(file.fd.get(), &own) != 0 ||
+      fstatat(file.folder, file.name.c_str(), &there, AT_SYMLINK_NOFOLLOW) != 0 ||
+      !same_file(own, there)) {
+    forget_name(file);  // not this run's file any more: not to be removed
+    return Result::refusal("The temporary file " + file.name + " was taken away");
+  }
+  if (renameat(file.folder, file.name.c_str(), file.folder, target_name.c_str()) != 0) {
+    return errno_result();
+  }
+  forget_name(file);
+  return {};
 }
 
 }  // namespace console

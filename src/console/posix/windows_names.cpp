@@ -1,58 +1,39 @@
 #include "console/posix/windows_names.hpp"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <unistd.h>
 
 #include "console/ascii_case.hpp"
-#include "console/posix/paths.hpp"
 
 namespace console {
 
-namespace {
-
-/// The entry of `folder` that `name` stands for, as the header states.
-std::string find_in_folder(const std::string& folder, const std::string& name) {
+std::string find_entry(int folder, std::string_view written) {
+  std::string name(written);
   struct stat st;
-  if (name == "." || name == ".." || lstat(join(folder, name).c_str(), &st) == 0 ||
-      errno != ENOENT) {
+  if (name == "." || name == ".." ||
+      fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT) {
     return name;
   }
-  DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
+  const int fd = openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR* dir = fd < 0 ? nullptr : fdopendir(fd);
   if (dir == nullptr) {
+    if (fd >= 0) {
+      close(fd);
+    }
     return name;
   }
-  std::string found = name;
   while (const dirent* entry = readdir(dir)) {
     if (equal_ignoring_ascii_case(entry->d_name, name)) {
-      found = entry->d_name;
+      name = entry->d_name;
       break;
     }
   }
   closedir(dir);
-  return found;
-}
-
-}  // namespace
-
-std::string resolve_path(std::string_view written) {
-  std::string path;
-  if (!written.empty() && (written.front() == '\\' || written.front() == '/')) {
-    path.push_back('/');
-  }
-  std::size_t start = 0;
-  while (start < written.size()) {
-    std::size_t end = written.find_first_of("\\/", start);
-    if (end == std::string_view::npos) {
-      end = written.size();
-    }
-    if (end > start) {
-      path = join(path, find_in_folder(path, std::string(written.substr(start, end - start))));
-    }
-    start = end + 1;
-  }
-  return path;
+  return name;
 }
 
 }  // namespace console

@@ -1,9 +1,8 @@
-// Paths as the command lines write them (backslashes, names in any case), turned into paths of
-// this system and looked up as Windows looks them up: a name that exists with its exact case is
-// that entry, found without reading the folder; else the first entry, in the order the folder
-// itself gives (readdir), that is equal to it but for the case of ASCII letters, as Wine and so
-// the game under Wine take it; else the name as written (a file or folder yet to be made).
-// Nothing is changed on disk.
+// Names as the command lines write them (names in any case) looked up as Windows looks them
+// up: a name that exists with its exact case is that entry, found without reading the folder;
+// else the first entry, in the order the folder itself gives (readdir), that is equal to it but
+// for the case of ASCII letters, as Wine and so the game under Wine take it; else the name as
+// written (a file or folder yet to be made). Nothing is changed on disk.
 #pragma once
 
 #include <string>
@@ -11,8 +10,8 @@
 
 namespace console {
 
-/// `written` with each backslash a slash and each name matched as above, folder by folder; a
-/// leading backslash or slash makes it absolute, and "." and ".." are kept as they are.
-std::string resolve_path(std::string_view written);
+/// The entry of the folder `folder` (a handle, O_PATH will do) that `name` stands for, as above.
+/// A folder that may not be read gives the name as written.
+std::string find_entry(int folder, std::string_view name);
 
 }  // namespace console
