@@ -25,7 +25,7 @@ using support::WriteFile;
 /// Every path in the scratch folder, a folder's ending in '/', so that a left-over temporary
 /// file shows.
 inline std::set<std::string> Names() {
-  return support::Names(support::FolderTree("."));
+  return support::Names(support::FolderTree(".", support::Detail::kStatus));
 }
 
 struct Output {
