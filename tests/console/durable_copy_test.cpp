@@ -9,11 +9,13 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdint>
 #include <cstddef>
 #include <initializer_list>
 #include <set>
@@ -155,18 +157,71 @@ TEST_F(DurableCopy, MdCreatesOrReportsWhatIsInTheWay) {
             (std::set<std::string>{"Skulvane_Backups/", "Skulvane_Backups/keep", "Taken"}));
 }
 
-TEST_F(DurableCopy, AReplacedFileKeepsItsOwnerWhereTheSystemAllows) {
+/// An access ACL (user::rw-, user:1234:r--, group::---, mask::r--, other::---) as the kernel
+/// keeps it: a file of mode 0640 whose group may read nothing.
+std::string DenyingAcl() {
+  const unsigned entries[][3] = {{1, 6, ~0u}, {2, 4, 1234}, {4, 0, ~0u}, {0x10, 4, ~0u}, {0x20, 0, ~0u}};
+  std::string acl("\x02\0\0\0", 4);
+  for (const auto& entry : entries) {
+    const std::uint16_t tag_and_perm[2] = {static_cast<std::uint16_t>(entry[0]),
+                                           static_cast<std::uint16_t>(entry[1])};
+    acl.append(reinterpret_cast<const char*>(tag_and_perm), 4);
+    acl.append(reinterpret_cast<const char*>(&entry[2]), 4);
+  }
+  return acl;
+}
+
+std::string Attribute(const char* path, const char* name) {
+  char value[256];
+  const ssize_t size = getxattr(path, name, value, sizeof value);
+  return size < 0 ? "(none)" : std::string(value, static_cast<std::size_t>(size));
+}
+
+TEST_F(DurableCopy, AReplacedFileKeepsWhatCpKeepsAndHolesStayHoles) {
   if (geteuid() != 0) {
-    GTEST_SKIP() << "needs root to hand a file to another user";
+    GTEST_SKIP() << "needs root to hand a file to another user and to set a capability";
   }
   WriteFile("backup.ini", "new");
-  WriteFile("live.ini", "old");
+  fs::create_directories("inherit");
+  for (const char* name : {"live.ini", "acl.ini", "attributes.ini", "capable.ini", "inherit/plain.ini"}) {
+    WriteFile(name, "old");
+  }
   ASSERT_EQ(chown("live.ini", 777, 888), 0);
-  EXPECT_EQ(RunLine("copy backup.ini live.ini").out, "1 file copied.\n");
+  const std::string acl = DenyingAcl();
+  ASSERT_EQ(setxattr("acl.ini", "system.posix_acl_access", acl.data(), acl.size(), 0), 0);
+  ASSERT_EQ(setxattr("attributes.ini", "user.note", "kept", 4, 0), 0);
+  const char capability[20] = {0, 0, 0, 2, 0, 0x20};  // version 2, CAP_NET_BIND_SERVICE
+  ASSERT_EQ(setxattr("capable.ini", "security.capability", capability, sizeof capability, 0), 0);
+  // The folder's default ACL would give the new file entries that the old one did not have.
+  ASSERT_EQ(setxattr("inherit", "system.posix_acl_default", acl.data(), acl.size(), 0), 0);
+  struct Case {
+    const char* target;
+    const char* attribute;
+    std::string expected;
+  };
+  for (const Case& c : {Case{"acl.ini", "system.posix_acl_access", acl},
+                        Case{"attributes.ini", "user.note", "kept"},
+                        Case{"capable.ini", "security.capability", "(none)"},
+                        Case{"inherit/plain.ini", "system.posix_acl_access", "(none)"},
+                        Case{"live.ini", "user.note", "(none)"}}) {
+    EXPECT_EQ(RunLine((std::string("copy backup.ini ") + c.target).c_str()).out, "1 file copied.\n");
+    EXPECT_EQ(ReadFile(c.target), "new") << c.target;
+    EXPECT_EQ(Attribute(c.target, c.attribute), c.expected) << c.target;
+  }
   struct stat st;
   ASSERT_EQ(stat("live.ini", &st), 0);
   EXPECT_EQ(st.st_uid, 777u);
   EXPECT_EQ(st.st_gid, 888u);
+
+  // A file that is nearly all hole takes no more room as a copy.
+  {
+    const Fd sparse(open("sparse.ini", O_WRONLY | O_CREAT, 0644));
+    ASSERT_EQ(pwrite(sparse.get(), "end", 3, off_t{256} << 20), 3);
+  }
+  EXPECT_EQ(RunLine("copy sparse.ini copy.ini").out, "1 file copied.\n");
+  ASSERT_EQ(stat("copy.ini", &st), 0);
+  EXPECT_EQ(st.st_size, (off_t{256} << 20) + 3);
+  EXPECT_LT(st.st_blocks * 512, 1 << 20);
 }
 
 // What a child does before its copy.
