@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
+#include "console/posix/user_database.hpp"
 #include "scratch_shell.hpp"
 
 namespace {
@@ -63,6 +65,26 @@ TEST(StandardStreams, ClosedOnesAreOpenedOnTheNullDevice) {
   int status = 0;
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+TEST_F(Dispatch, ARunAsRootTakesTheOwnersGroupsFromTheFilesAsSudoDoes) {
+  WriteFile("passwd", "# comment\n+nis\nroot:x:0:0::/root:/bin/sh\nalice:x:1001:1001::/h:/bin/sh\n"
+                      "bob:x:1002:100::/h:/bin/sh\nbroken:x:10x3:1::/h:/bin/sh\n");
+  WriteFile("group", "alice:x:1001:\ngames:x:60:bob,alice\nusers:x:100:alice\n"
+                     "malice:x:70:malice,alicex\nplayers:x:4243:alice,bob\n");
+  struct Case {
+    uid_t uid;
+    bool found;
+    std::vector<gid_t> groups;  // primary first, each once
+  };
+  for (const Case& c : {Case{1001, true, {1001, 60, 100, 4243}}, Case{1002, true, {100, 60, 4243}},
+                        Case{1003, false, {}}, Case{1004, false, {}}}) {
+    console::Account account;
+    EXPECT_EQ(console::find_account(c.uid, account, "passwd"), c.found) << c.uid;
+    if (c.found) {
+      EXPECT_EQ(console::groups_of(account, "group"), c.groups) << c.uid;
+    }
+  }
 }
 
 }  // namespace

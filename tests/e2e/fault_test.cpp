@@ -82,8 +82,8 @@ struct Fault {
   std::string done;     // the operation's last message
   rlim_t file_size_limit = RLIM_INFINITY;
   // Who runs it: the tests' user, or, where that is root, a user for whom permission bits count
-  // (who then owns the game folder), or root in that user's game folder.
-  enum { tester, player, root_for_player } runner = tester;
+  // (who then owns the game folder), or root in that user's game folder, or root in its own.
+  enum { tester, player, root_for_player, root } runner = tester;
 };
 
 void PrintTo(const Fault& fault, std::ostream* os) {
@@ -92,17 +92,36 @@ void PrintTo(const Fault& fault, std::ostream* os) {
 
 void Untouched(const fs::path&) {}
 
-/// SkAux.ini a link that the player planted to `to`, in folders of root's beside the game: one
-/// only root may enter, with a file of root's, and one the player may enter, with another.
-void LinkedToRoots(const fs::path& game, const char* to) {
+constexpr uid_t kAnotherPlayer = 4242;  // an account of no name
+constexpr gid_t kPlayers = 4243;        // a group of no name
+
+/// Folders of root's beside the game: one only root may enter, with a file of root's, and one
+/// the player may enter, with another and one that root's group may read.
+fs::path RootsFiles(const fs::path& game) {
   const fs::path roots = game.parent_path() / "roots";
   fs::create_directories(roots / "private");
   fs::create_directories(roots / "public");
   fs::permissions(roots / "private", fs::perms(0700));
   WriteFile(roots / "private" / "secret", "root's secret\n");
   WriteFile(roots / "public" / "existing", "root's file\n");
-  fs::remove(game / "System" / "SkAux.ini");
-  fs::create_symlink(roots / to, game / "System" / "SkAux.ini");
+  WriteFile(roots / "public" / "group-only", "root's group's file\n");
+  fs::permissions(roots / "public" / "group-only", fs::perms(0640));
+  return roots;
+}
+
+/// `file` of System replaced by a link to `to`, made by `owner` (the game folder's by default).
+void PlantLink(const fs::path& game, const char* file, const fs::path& to, uid_t owner = ~0u) {
+  struct stat folder;
+  stat(game.c_str(), &folder);
+  const fs::path link = game / "System" / file;
+  fs::remove(link);
+  fs::create_symlink(to, link);
+  lchown(link.c_str(), owner == ~0u ? folder.st_uid : owner, owner == ~0u ? folder.st_gid : owner);
+}
+
+/// SkAux.ini a link that the player planted to `to` in the folders of RootsFiles().
+void LinkedToRoots(const fs::path& game, const char* to) {
+  PlantLink(game, "SkAux.ini", RootsFiles(game) / to);
 }
 
 const std::string kLinkedRestoreRefused = "Cannot copy to System\\SkAux.ini: Permission denied\n";
@@ -115,13 +134,18 @@ void ReadOnly(const fs::path& folder) {
 }
 
 std::string EachReport(const std::string& folder, const std::string& prefix,
-                       const std::string& reason) {
+                       const std::string& reason, const char* cannot = "Cannot copy to ") {
   std::string out;
   for (const char* name : kNames) {
-    out += "Cannot copy to " + folder + "\\" + prefix + name + ": " + reason + "\n";
+    out += cannot + folder + "\\" + prefix + name + ": " + reason + "\n";
   }
   return out;
 }
+
+const std::string kNotAsRoot = ": run sk-backup as a player, not as root";
+const std::string kAnotherPlayersLink =
+    "Not following System\\SkAux.ini: it is a link of user 4242's; ask that user to replace it "
+    "by the file or folder it links to\n";
 
 const Fault kFaults[] = {
     {"WritesCutShortByAFileSizeLimitOnBackup", Untouched, "1\nx\n",
@@ -178,6 +202,77 @@ const Fault kFaults[] = {
      [](const fs::path& game) { LinkedToRoots(game, "public/cron"); }, "4 y n n x\n",
      "Cannot copy to System\\SkAux.ini: Not writing through a link to nothing\n", kRestoreEachDone,
      RLIM_INFINITY, Fault::root_for_player},
+    // The drop takes the owner's group, not the folder's (root's here).
+    {"RootReadingAFileOfRootsGroup",
+     [](const fs::path& game) {
+       struct stat folder;
+       stat(game.c_str(), &folder);
+       lchown(game.c_str(), folder.st_uid, 0);
+       LinkedToRoots(game, "public/group-only");
+     },
+     "2 y n n x\n", kFolderExists + "Cannot copy System\\SkAux.ini: Permission denied\n",
+     kBackupDone, RLIM_INFINITY, Fault::root_for_player},
+    // A shared install: root's game folder, System writable by a players' group, where a player
+    // linked one file to a root file and hard-linked another to one.
+    {"RootInASharedInstall",
+     [](const fs::path& game) {
+       chown((game / "System").c_str(), 0, kPlayers);
+       fs::permissions(game / "System", fs::perms(02775));
+       PlantLink(game, "SkAux.ini", RootsFiles(game) / "private/secret", kAnotherPlayer);
+       fs::remove(game / "System" / "SkLoadouts.ini");
+       fs::create_hard_link(game.parent_path() / "roots/public/existing",
+                            game / "System" / "SkLoadouts.ini");
+     },
+     "1 3 y x\n",
+     kFolderExists +
+         EachReport("System", "", "System may be written by group 4243" + kNotAsRoot,
+                    "Cannot copy ") +
+         EachReport("System", "", "System may be written by group 4243" + kNotAsRoot),
+     kRestoreAllDone, RLIM_INFINITY, Fault::root},
+    // Root's game folder with a player's backup folder: her files, one a link to a root file.
+    {"RootWithAPlayersBackupFolder",
+     [](const fs::path& game) {
+       const fs::path backups = game / "Skulvane_Backups";
+       fs::remove(backups / "BACKUP_SkLoadouts.ini");
+       fs::create_symlink(RootsFiles(game) / "public/existing", backups / "BACKUP_SkLoadouts.ini");
+       for (const auto& entry : fs::directory_iterator(backups)) {
+         lchown(entry.path().c_str(), kAnotherPlayer, kAnotherPlayer);
+       }
+       chown(backups.c_str(), kAnotherPlayer, kAnotherPlayer);
+     },
+     "1 3 y x\n",
+     kFolderExists +
+         EachReport("Skulvane_Backups", "BACKUP_",
+                    "Skulvane_Backups belongs to user 4242" + kNotAsRoot) +
+         EachReport("Skulvane_Backups", "BACKUP_",
+                    "Skulvane_Backups belongs to user 4242" + kNotAsRoot, "Cannot copy "),
+     kRestoreAllDone, RLIM_INFINITY, Fault::root},
+    // Root's game folder that anyone may write, as a sticky folder reached through a link is.
+    {"RootInAGameFolderAnyoneMayWrite",
+     [](const fs::path& game) { fs::permissions(game, fs::perms(01777)); }, "2 y n n x\n",
+     "Cannot create folder Skulvane_Backups: this folder may be written by group root" +
+         kNotAsRoot + "\nCannot copy System\\SkAux.ini: this folder may be written by group root" +
+         kNotAsRoot + "\n",
+     kBackupDone, RLIM_INFINITY, Fault::root},
+    // In a sticky folder anyone may write, another player links SkAux.ini to the player's own
+    // file: neither a backup nor a restore follows it.
+    {"AnotherPlayersLinkInAStickyFolder",
+     [](const fs::path& game) {
+       struct stat folder;
+       stat(game.c_str(), &folder);
+       const fs::path own = game.parent_path() / "roots" / "players-own";
+       fs::create_directories(own);
+       WriteFile(own / "authorized_keys", "the player's key\n");
+       for (const fs::path& path : {own, own / "authorized_keys"}) {
+         chown(path.c_str(), folder.st_uid, folder.st_gid);
+       }
+       fs::permissions(game / "System", fs::perms(01777));
+       PlantLink(game, "SkAux.ini", own / "authorized_keys", kAnotherPlayer);
+     },
+     "2 y n n 4 y n n x\n",
+     kFolderExists + "Cannot copy System\\SkAux.ini: " + kAnotherPlayersLink +
+         "Cannot copy to System\\SkAux.ini: " + kAnotherPlayersLink,
+     kRestoreEachDone, RLIM_INFINITY, Fault::player},
 };
 
 class FailedCopy : public Faults, public ::testing::WithParamInterface<Fault> {};
@@ -192,8 +287,10 @@ TEST_P(FailedCopy, LeavesEverythingAsItWasAndTheDialogueGoesOn) {
   }
   Launch launch;
   User user{};
-  fault.prepare(game_);
-  if (fault.runner != Fault::tester && geteuid() == 0) {
+  if (fault.runner == Fault::root && geteuid() != 0) {
+    GTEST_SKIP() << "needs root";
+  }
+  if (fault.runner != Fault::tester && fault.runner != Fault::root && geteuid() == 0) {
     if (!FindUnprivilegedUser(user)) {
       GTEST_SKIP() << "running as root and no unprivileged user (nobody, uid 1000) to run as";
     }
@@ -211,6 +308,7 @@ TEST_P(FailedCopy, LeavesEverythingAsItWasAndTheDialogueGoesOn) {
   } else if (fault.runner == Fault::root_for_player) {
     GTEST_SKIP() << "needs root";
   }
+  fault.prepare(game_);
   const auto before = FolderTree(game_, Detail::kStatus);
   const auto roots = FolderTree(root_ / "roots", Detail::kStatus);
 

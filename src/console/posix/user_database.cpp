@@ -41,9 +41,10 @@ void each_line(const char* file, Take take) {
   }
 }
 
-/// The name of entry `id` of `file` (id in field 2), else `kind` and the number.
-std::string name_of(const char* file, unsigned long id, const char* kind) {
-  std::string name = std::string(kind) + " " + std::to_string(id);
+/// The name of entry `id` of `file` (id in field 2), else `kind` and the number ("user 1001"),
+/// or the number alone for an empty `kind`.
+std::string name_of(const char* file, unsigned long id, const std::string& kind) {
+  std::string name = (kind.empty() ? "" : kind + " ") + std::to_string(id);
   each_line(file, [&](std::string_view line) {
     unsigned long found;
     if (parse_id(field(line, 2), found) && found == id && !field(line, 0).empty()) {
@@ -97,7 +98,7 @@ std::string user_name(uid_t uid) {
 }
 
 std::string group_name(gid_t gid) {
-  return name_of("/etc/group", gid, "group");
+  return name_of("/etc/group", gid, "");
 }
 
 }  // namespace console

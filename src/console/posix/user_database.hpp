@@ -30,7 +30,7 @@ std::vector<gid_t> groups_of(const Account& account, const char* group_file = "/
 /// The name of user `uid` for a message ("sk-alice"), else "user 1001".
 std::string user_name(uid_t uid);
 
-/// The name of group `gid` for a message ("players"), else "group 1001".
+/// The name of group `gid` for a message ("players"), else its number.
 std::string group_name(gid_t gid);
 
 }  // namespace console
