@@ -15,8 +15,8 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <cstdint>
 #include <cstddef>
+#include <cstdint>
 #include <initializer_list>
 #include <set>
 #include <string>
@@ -94,8 +94,9 @@ TEST_F(DurableCopy, FailedCopyLeavesTheTargetAsItWas) {
       {"copy S\\a.ini D\\nowhere.ini",
        "Cannot copy to D\\nowhere.ini: Not writing through a link to nothing\n"},
       {"copy D\\a.ini D\\A.INI", "Cannot copy to D\\A.INI: It is the same file as the source\n"},
-      {"copy D\\pagemap.ini D\\a.ini", "Cannot copy D\\pagemap.ini: D\\pagemap.ini -> /proc is one "
-                                       "of the kernel's files, not a file on a disk\n"},
+      {"copy D\\pagemap.ini D\\a.ini",
+       "Cannot copy D\\pagemap.ini: D\\pagemap.ini -> /proc is one "
+       "of the kernel's files, not a file on a disk\n"},
   };
   const std::set<std::string> before = Names();
   for (const Case& c : cases) {
@@ -160,7 +161,8 @@ TEST_F(DurableCopy, MdCreatesOrReportsWhatIsInTheWay) {
 /// An access ACL (user::rw-, user:1234:r--, group::---, mask::r--, other::---) as the kernel
 /// keeps it: a file of mode 0640 whose group may read nothing.
 std::string DenyingAcl() {
-  const unsigned entries[][3] = {{1, 6, ~0u}, {2, 4, 1234}, {4, 0, ~0u}, {0x10, 4, ~0u}, {0x20, 0, ~0u}};
+  const unsigned entries[][3] = {
+      {1, 6, ~0u}, {2, 4, 1234}, {4, 0, ~0u}, {0x10, 4, ~0u}, {0x20, 0, ~0u}};
   std::string acl("\x02\0\0\0", 4);
   for (const auto& entry : entries) {
     const std::uint16_t tag_and_perm[2] = {static_cast<std::uint16_t>(entry[0]),
@@ -183,7 +185,8 @@ TEST_F(DurableCopy, AReplacedFileKeepsWhatCpKeepsAndHolesStayHoles) {
   }
   WriteFile("backup.ini", "new");
   fs::create_directories("inherit");
-  for (const char* name : {"live.ini", "acl.ini", "attributes.ini", "capable.ini", "inherit/plain.ini"}) {
+  for (const char* name :
+       {"live.ini", "acl.ini", "attributes.ini", "capable.ini", "inherit/plain.ini"}) {
     WriteFile(name, "old");
   }
   ASSERT_EQ(chown("live.ini", 777, 888), 0);
@@ -204,7 +207,8 @@ TEST_F(DurableCopy, AReplacedFileKeepsWhatCpKeepsAndHolesStayHoles) {
                         Case{"capable.ini", "security.capability", "(none)"},
                         Case{"inherit/plain.ini", "system.posix_acl_access", "(none)"},
                         Case{"live.ini", "user.note", "(none)"}}) {
-    EXPECT_EQ(RunLine((std::string("copy backup.ini ") + c.target).c_str()).out, "1 file copied.\n");
+    EXPECT_EQ(RunLine((std::string("copy backup.ini ") + c.target).c_str()).out,
+              "1 file copied.\n");
     EXPECT_EQ(ReadFile(c.target), "new") << c.target;
     EXPECT_EQ(Attribute(c.target, c.attribute), c.expected) << c.target;
   }
@@ -323,8 +327,9 @@ TEST_F(DurableCopy, CopyWorksWhereCpWorks) {
   WriteFile("append/a.ini", "old");
   const Fd append(open("append", O_RDONLY | O_DIRECTORY));
   int flags = 0;
-  const bool append_only = ioctl(append.get(), FS_IOC_GETFLAGS, &flags) == 0 &&
-                           (flags |= FS_APPEND_FL, ioctl(append.get(), FS_IOC_SETFLAGS, &flags) == 0);
+  const bool append_only =
+      ioctl(append.get(), FS_IOC_GETFLAGS, &flags) == 0 &&
+      (flags |= FS_APPEND_FL, ioctl(append.get(), FS_IOC_SETFLAGS, &flags) == 0);
   enum Needs { anyone, root_for_a_player, an_append_only_folder };
   struct Case {
     const char* target;
@@ -340,24 +345,32 @@ TEST_F(DurableCopy, CopyWorksWhereCpWorks) {
       {"sticky/other.ini", BecomePlayer, as_player, "", kNew},
       {"shared/locked.ini", BecomePlayer, as_player,
        "Cannot copy to shared/locked.ini: Permission denied\n", "old"},
-      {"chmod.ini", [] { return Refuse({__NR_fchmod, __NR_fchmodat}, ENOSYS); }, anyone, "", kNew},
+      {"chmod.ini",
+       [] {
+         return Refuse({__NR_fchmod, __NR_fchmodat}, ENOSYS);
+       },
+       anyone, "", kNew},
       // A full FAT volume refuses new files with EPERM: a full disk, not a folder to write into.
       {"fat.ini", [] { return Refuse({__NR_openat}, EPERM, O_CREAT | 020000000 /* O_TMPFILE */); },
-       anyone, "Cannot copy to fat.ini: no new file could be made in this folder: Operation not "
-       "permitted\n", "old"},
+       anyone,
+       "Cannot copy to fat.ini: no new file could be made in this folder: Operation not "
+       "permitted\n",
+       "old"},
       // In place: a write cut short puts the old bytes back; other names are not written through.
       {"shared/big.ini", [] { return BecomePlayer() && SmallFileSizeLimit(); }, as_player,
        "Cannot copy to shared/big.ini: File too large\n", "old"},
       {"shared/linked.ini", BecomePlayer, as_player,
        "Cannot copy to shared/linked.ini: it has other names (hard links), which would change "
-       "with it; the folder takes no new file, so it is left as it was\n", "old"},
+       "with it; the folder takes no new file, so it is left as it was\n",
+       "old"},
       // A lock that cannot be taken means busy: that leftover stays.
       {"unlockable.ini", [] { return Refuse({__NR_flock}, ENOLCK); }, anyone, "", kNew},
       // A folder that cannot be read is flushed with its file system, and a failure is told.
       {"write-only/a.ini", BecomePlayer, as_player, "", kNew},
       {"write-only/b.ini", [] { return BecomePlayer() && Refuse({__NR_syncfs}, EIO); }, as_player,
        "Cannot copy to write-only/b.ini: Input/output error (flushing the folder write-only; the "
-       "copy is in place but may not survive a power cut)\n", kNew},
+       "copy is in place but may not survive a power cut)\n",
+       kNew},
       {"closed.ini", [] { return Refuse({__NR_close}, EIO); }, anyone, "", kNew},
       {"append/a.ini", nullptr, an_append_only_folder, "", kNew},
       {"held-by-a-folder.ini", nullptr, anyone, "", kNew},
@@ -368,7 +381,8 @@ TEST_F(DurableCopy, CopyWorksWhereCpWorks) {
   };
   int skipped = 0;
   for (const Case& c : cases) {
-    if ((c.needs == root_for_a_player && !root) || (c.needs == an_append_only_folder && !append_only)) {
+    if ((c.needs == root_for_a_player && !root) ||
+        (c.needs == an_append_only_folder && !append_only)) {
       ++skipped;
       continue;
     }
@@ -381,12 +395,32 @@ TEST_F(DurableCopy, CopyWorksWhereCpWorks) {
   flags &= ~FS_APPEND_FL;
   ioctl(append.get(), FS_IOC_SETFLAGS, &flags);
   EXPECT_EQ(ReadFile("shared/linked-too.ini"), "old");
-  std::set<std::string> names = {
-      "new.ini", "shared/", "shared/writable.ini", "shared/locked.ini", "shared/big.ini",
-      "shared/linked.ini", "shared/linked-too.ini", "sticky/", "sticky/other.ini", "write-only/",
-      "write-only/a.ini", "write-only/b.ini", "append/", "append/a.ini", ".sk-backup-abcdef", "chmod.ini", "left.ini",
-      "fat.ini", "unlockable.ini", console::temporary_name_for("unlockable.ini"), "closed.ini",
-      held[0] + "/", held[1], held[2], held[3], held[4]};
+  std::set<std::string> names = {"new.ini",
+                                 "shared/",
+                                 "shared/writable.ini",
+                                 "shared/locked.ini",
+                                 "shared/big.ini",
+                                 "shared/linked.ini",
+                                 "shared/linked-too.ini",
+                                 "sticky/",
+                                 "sticky/other.ini",
+                                 "write-only/",
+                                 "write-only/a.ini",
+                                 "write-only/b.ini",
+                                 "append/",
+                                 "append/a.ini",
+                                 ".sk-backup-abcdef",
+                                 "chmod.ini",
+                                 "left.ini",
+                                 "fat.ini",
+                                 "unlockable.ini",
+                                 console::temporary_name_for("unlockable.ini"),
+                                 "closed.ini",
+                                 held[0] + "/",
+                                 held[1],
+                                 held[2],
+                                 held[3],
+                                 held[4]};
   for (const char* target : {"held-by-a-folder.ini", "held-by-a-fifo.ini", "held-by-a-link.ini",
                              "held-by-another-user.ini", "held-by-a-lock.ini"}) {
     names.insert(target);

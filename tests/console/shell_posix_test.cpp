@@ -68,10 +68,12 @@ TEST(StandardStreams, ClosedOnesAreOpenedOnTheNullDevice) {
 }
 
 TEST_F(Dispatch, ARunAsRootTakesTheOwnersGroupsFromTheFilesAsSudoDoes) {
-  WriteFile("passwd", "# comment\n+nis\nroot:x:0:0::/root:/bin/sh\nalice:x:1001:1001::/h:/bin/sh\n"
-                      "bob:x:1002:100::/h:/bin/sh\nbroken:x:10x3:1::/h:/bin/sh\n");
-  WriteFile("group", "alice:x:1001:\ngames:x:60:bob,alice\nusers:x:100:alice\n"
-                     "malice:x:70:malice,alicex\nplayers:x:4243:alice,bob\n");
+  WriteFile("passwd",
+            "# comment\n+nis\nroot:x:0:0::/root:/bin/sh\nalice:x:1001:1001::/h:/bin/sh\n"
+            "bob:x:1002:100::/h:/bin/sh\nbroken:x:10x3:1::/h:/bin/sh\n");
+  WriteFile("group",
+            "alice:x:1001:\ngames:x:60:bob,alice\nusers:x:100:alice\n"
+            "malice:x:70:malice,alicex\nplayers:x:4243:alice,bob\n");
   struct Case {
     uid_t uid;
     bool found;

@@ -25,8 +25,8 @@ Result copy_range(int in, int out, off_t from, off_t to) {
   while (from < to) {
     off_t in_at = from;
     off_t out_at = from;
-    const ssize_t copied = copy_file_range(in, &in_at, out, &out_at,
-                                           static_cast<std::size_t>(to - from), 0);
+    const ssize_t copied =
+        copy_file_range(in, &in_at, out, &out_at, static_cast<std::size_t>(to - from), 0);
     if (copied > 0) {
       from += copied;
       continue;
@@ -44,8 +44,8 @@ Result copy_range(int in, int out, off_t from, off_t to) {
                      : Result::refusal("It changed while it was copied", Side::source);
     }
     for (ssize_t done = 0; done < got;) {
-      const ssize_t wrote = pwrite(out, g_copy_buffer + done, static_cast<std::size_t>(got - done),
-                                   from + done);
+      const ssize_t wrote =
+          pwrite(out, g_copy_buffer + done, static_cast<std::size_t>(got - done), from + done);
       if (wrote < 0 && errno != EINTR) {
         return errno_result();
       }
@@ -99,7 +99,8 @@ Result flush_folder(const Place& target, int file) {
 /// Steps 1 to 3 for an open, checked source.
 Result replace_file(int in, const struct stat& source, const Place& target) {
   TemporaryFile temporary;
-  Result result = create_temporary(target.folder.get(), target.name, target.folder_shown, temporary);
+  Result result =
+      create_temporary(target.folder.get(), target.name, target.folder_shown, temporary);
   if (result.ok()) {
     result = copy_data(in, temporary.fd.get(), source.st_size);
   }

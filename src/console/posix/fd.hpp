@@ -23,10 +23,16 @@ class Fd {
   }
   Fd(const Fd&) = delete;
   Fd& operator=(const Fd&) = delete;
-  ~Fd() { reset(); }
+  ~Fd() {
+    reset();
+  }
 
-  int get() const { return fd_; }
-  explicit operator bool() const { return fd_ >= 0; }
+  int get() const {
+    return fd_;
+  }
+  explicit operator bool() const {
+    return fd_ >= 0;
+  }
 
   /// Closes what is held, then holds `fd`.
   void reset(int fd = -1) {

@@ -70,8 +70,7 @@ Result take_acl_and_attributes(int fd, const char* path) {
     const std::string name(names.c_str() + at);
     at += name.size() + 1;
     std::string value;
-    if (std::string_view(name).starts_with("user.") &&
-        read_attribute(path, name.c_str(), value) &&
+    if (std::string_view(name).starts_with("user.") && read_attribute(path, name.c_str(), value) &&
         fsetxattr(fd, name.c_str(), value.data(), value.size(), 0) != 0) {
       // Best effort: a file system without user attributes loses nothing that protects a file.
     }

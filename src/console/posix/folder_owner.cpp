@@ -44,8 +44,8 @@ std::string become_folder_owner() {
   const std::vector<gid_t> groups = groups_of(account);
   // The groups first: once the user is not root any more they could not be changed.
   if (setgroups(groups.size(), groups.data()) != 0) {
-    return could_not(std::string(std::strerror(errno)) + " (setting the groups of " +
-                     account.name + "); this works instead: setpriv --reuid=" + uid +
+    return could_not(std::string(std::strerror(errno)) + " (setting the groups of " + account.name +
+                     "); this works instead: setpriv --reuid=" + uid +
                      " --regid=" + std::to_string(account.group) + " --clear-groups sk-backup");
   }
   if (setresgid(account.group, account.group, account.group) != 0 ||

@@ -21,7 +21,8 @@ bool read_whole(int fd, off_t size, std::string& bytes) {
   bytes.resize(static_cast<std::size_t>(size) + 1);
   std::size_t have = 0;
   while (have < bytes.size()) {
-    const ssize_t got = pread(fd, bytes.data() + have, bytes.size() - have, static_cast<off_t>(have));
+    const ssize_t got =
+        pread(fd, bytes.data() + have, bytes.size() - have, static_cast<off_t>(have));
     if (got < 0 && errno == EINTR) {
       continue;
     }
@@ -45,7 +46,8 @@ bool read_whole(int fd, off_t size, std::string& bytes) {
 /// flushes it.
 Result write_bytes(int fd, const std::string& bytes, const struct timespec& modified) {
   for (std::size_t done = 0; done < bytes.size();) {
-    const ssize_t wrote = pwrite(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+    const ssize_t wrote =
+        pwrite(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
     if (wrote < 0 && errno != EINTR) {
       return errno_result();
     }
@@ -88,12 +90,14 @@ Result must_write_in_place(const Place& target, bool& in_place) {
 
 Result write_in_place(int in, const struct stat& source, const Place& target) {
   if (target.st.st_nlink > 1) {
-    return Result::refusal("it has other names (hard links), which would change with it; the "
-                           "folder takes no new file, so it is left as it was");
+    return Result::refusal(
+        "it has other names (hard links), which would change with it; the "
+        "folder takes no new file, so it is left as it was");
   }
   if (source.st_size > kMostBytes || target.st.st_size > kMostBytes) {
-    return Result::refusal("over 64 MiB is not written in place, where a failure could not be "
-                           "undone; the folder takes no new file, so it is left as it was");
+    return Result::refusal(
+        "over 64 MiB is not written in place, where a failure could not be "
+        "undone; the folder takes no new file, so it is left as it was");
   }
   std::string bytes;
   if (!read_whole(in, source.st_size, bytes)) {
@@ -124,8 +128,9 @@ Result write_in_place(int in, const struct stat& source, const Place& target) {
   const Result undone = write_bytes(out.get(), old, st.st_mtim);
   if (!undone.ok()) {
     const bool full = written.error == ENOSPC || written.error == EDQUOT;
-    written.text += "; " + target.shown + " is now damaged: " +
-                    (full ? "free some space and copy it again" : "copy it again once that is mended");
+    written.text +=
+        "; " + target.shown + " is now damaged: " +
+        (full ? "free some space and copy it again" : "copy it again once that is mended");
   }
   return written;
 }

@@ -124,8 +124,8 @@ Result walk_from(Fd folder, std::string folder_shown, std::string_view path,
 Result follow_link(const Fd& folder, const Fd& entry, const struct stat& st,
                    const std::string& shown, Walk& walk, Place& through) {
   if (st.st_uid != geteuid() && st.st_uid != 0) {
-    return Result::refusal("Not following " + shown + ": it is a link of " +
-                               user_name(st.st_uid) + "'s; ask that user to replace it by the " +
+    return Result::refusal("Not following " + shown + ": it is a link of " + user_name(st.st_uid) +
+                               "'s; ask that user to replace it by the " +
                                "file or folder it links to",
                            walk.side);
   }
@@ -135,8 +135,7 @@ Result follow_link(const Fd& folder, const Fd& entry, const struct stat& st,
   char text[PATH_MAX];
   const ssize_t length = readlinkat(entry.get(), "", text, sizeof text);
   if (length <= 0 || static_cast<std::size_t>(length) == sizeof text) {
-    return Result::from_errno(length < 0 ? errno : length == 0 ? ENOENT : ENAMETOOLONG,
-                              walk.side);
+    return Result::from_errno(length < 0 ? errno : length == 0 ? ENOENT : ENAMETOOLONG, walk.side);
   }
   const std::string_view to(text, static_cast<std::size_t>(length));
   Fd from;

@@ -30,12 +30,12 @@ namespace console {
 
 /// Where a name of a command line leads: an entry of a folder, after any links.
 struct Place {
-  Fd folder;                ///< the folder holding the entry (an O_PATH handle)
-  std::string name;         ///< the entry's name in that folder
-  bool exists = false;      ///< an entry of that name is there (never a link)
-  struct stat st {};        ///< the entry's status, where it exists
-  std::string shown;        ///< how a report names the entry
-  std::string folder_shown; ///< how a report names the folder
+  Fd folder;                 ///< the folder holding the entry (an O_PATH handle)
+  std::string name;          ///< the entry's name in that folder
+  bool exists = false;       ///< an entry of that name is there (never a link)
+  struct stat st {};         ///< the entry's status, where it exists
+  std::string shown;         ///< how a report names the entry
+  std::string folder_shown;  ///< how a report names the folder
 };
 
 /// Resolves `written` (names separated by backslashes or slashes; a leading one starts at the

@@ -19,7 +19,9 @@ struct Result {
   std::string text;
   Side side = Side::target;
 
-  bool ok() const { return text.empty(); }
+  bool ok() const {
+    return text.empty();
+  }
 
   /// A failure from an errno, worded as strerror words it.
   static Result from_errno(int error, Side side = Side::target) {

@@ -36,8 +36,9 @@ std::string name_to_try(int attempt, const std::string& target_name) {
   if (getrandom(&number, sizeof number, GRND_NONBLOCK) != sizeof number) {
     struct timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
-    number = (static_cast<std::uint64_t>(now.tv_nsec) << 20) ^ static_cast<std::uint64_t>(now.tv_sec) ^
-             (static_cast<std::uint64_t>(getpid()) << 40) ^ static_cast<std::uint64_t>(attempt);
+    number = (static_cast<std::uint64_t>(now.tv_nsec) << 20) ^
+             static_cast<std::uint64_t>(now.tv_sec) ^ (static_cast<std::uint64_t>(getpid()) << 40) ^
+             static_cast<std::uint64_t>(attempt);
   }
   return name_of_number(number);
 }
@@ -49,8 +50,8 @@ bool same_file(const struct stat& a, const struct stat& b) {
 /// Removes an earlier run's leftover under `name`, as the header states; anything else there is
 /// left alone.
 void clear_leftover(int folder, const std::string& name) {
-  const Fd fd(openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY |
-                                                O_CLOEXEC));
+  const Fd fd(
+      openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   struct stat held;
   struct stat named;
   if (fd && fstat(fd.get(), &held) == 0 && S_ISREG(held.st_mode) && held.st_nlink == 1 &&
@@ -166,8 +167,8 @@ std::string temporary_name_for(const std::string& target_name) {
   return name_of_number(hash);
 }
 
-Result create_temporary(int folder, const std::string& target_name,
-                        const std::string& folder_shown, TemporaryFile& file) {
+Result create_temporary(int folder, const std::string& target_name, const std::string& folder_shown,
+                        TemporaryFile& file) {
   file.folder = folder;
   clear_leftover(folder, temporary_name_for(target_name));
   file.fd.reset(openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));

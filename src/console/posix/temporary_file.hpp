@@ -41,10 +41,10 @@ namespace console {
 
 /// A temporary file of this run, discarded when it goes unless it took its target's place.
 struct TemporaryFile {
-  Fd fd;                ///< open for reading and writing, and locked where locks work
-  int folder = -1;      ///< the handle of the target's folder (the caller's: it outlives this)
-  bool named = false;   ///< the file has `name` in the folder (and the signal handlers know it)
-  std::string name;     ///< its name in the folder, once named
+  Fd fd;               ///< open for reading and writing, and locked where locks work
+  int folder = -1;     ///< the handle of the target's folder (the caller's: it outlives this)
+  bool named = false;  ///< the file has `name` in the folder (and the signal handlers know it)
+  std::string name;    ///< its name in the folder, once named
 
   TemporaryFile() = default;
   TemporaryFile(const TemporaryFile&) = delete;
@@ -57,8 +57,8 @@ std::string temporary_name_for(const std::string& target_name);
 
 /// Step 1 in the folder `folder` for the target named `target_name`; `folder_shown` names the
 /// folder in a failure ("no new file could be made in System: ...").
-Result create_temporary(int folder, const std::string& target_name,
-                        const std::string& folder_shown, TemporaryFile& file);
+Result create_temporary(int folder, const std::string& target_name, const std::string& folder_shown,
+                        TemporaryFile& file);
 
 /// Step 3: `file` becomes `target_name` in its folder.
 Result put_in_place(TemporaryFile& file, const std::string& target_name);

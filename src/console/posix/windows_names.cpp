@@ -4,8 +4,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
-#include <cerrno>
 #include <unistd.h>
+#include <cerrno>
 
 #include "console/ascii_case.hpp"
 
@@ -14,8 +14,8 @@ namespace console {
 std::string find_entry(int folder, std::string_view written) {
   std::string name(written);
   struct stat st;
-  if (name == "." || name == ".." ||
-      fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT) {
+  if (name == "." || name == ".." || fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 ||
+      errno != ENOENT) {
     return name;
   }
   const int fd = openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
