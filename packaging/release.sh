@@ -70,9 +70,14 @@ mv "$build/windows-stage" "$build/$zip_dir"
 normalise "$build/$zip_dir"
 check_no_build_paths "$build/$zip_dir"
 # The players' readme as Notepad needs it: every line ends in CR LF; the first names this version.
+# It stays short enough that a player finds the line of an error quickly: 240 lines at most.
 readme=$build/$zip_dir/README.txt
 if grep -q -v $'\r$' "$readme" || [[ $(head -n 1 "$readme") != "sk-backup $version"$'\r' ]]; then
   echo "release.sh: $readme has a line without CR LF, or no version $version in its title" >&2
+  exit 1
+fi
+if (($(wc -l <"$readme") > 240)); then
+  echo "release.sh: $readme has $(wc -l <"$readme") lines, more than 240" >&2
   exit 1
 fi
 (cd "$build" && find "$zip_dir" -type f | sort | zip -X -D -9 -q "$dist/$zip_dir.zip" -@)
