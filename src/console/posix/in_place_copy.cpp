@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <memory>
 #include <string>
 
 #include "console/posix/file_attributes.hpp"
@@ -16,13 +17,20 @@ namespace {
 
 constexpr off_t kMostBytes = off_t{64} << 20;
 
+/// Bytes held in memory, not zeroed first (a settings file may be tens of MiB).
+struct Bytes {
+  std::unique_ptr<char[]> data;
+  std::size_t size = 0;
+};
+
 /// Reads all of the `size` bytes of `fd` into `bytes`; more than `size` is a failure (EFBIG).
-bool read_whole(int fd, off_t size, std::string& bytes) {
-  bytes.resize(static_cast<std::size_t>(size) + 1);
-  std::size_t have = 0;
-  while (have < bytes.size()) {
+bool read_whole(int fd, off_t size, Bytes& bytes) {
+  const std::size_t room = static_cast<std::size_t>(size) + 1;
+  bytes.data = std::make_unique_for_overwrite<char[]>(room);
+  bytes.size = 0;
+  while (bytes.size < room) {
     const ssize_t got =
-        pread(fd, bytes.data() + have, bytes.size() - have, static_cast<off_t>(have));
+        pread(fd, bytes.data.get() + bytes.size, room - bytes.size, static_cast<off_t>(bytes.size));
     if (got < 0 && errno == EINTR) {
       continue;
     }
@@ -32,28 +40,27 @@ bool read_whole(int fd, off_t size, std::string& bytes) {
     if (got == 0) {
       break;
     }
-    have += static_cast<std::size_t>(got);
+    bytes.size += static_cast<std::size_t>(got);
   }
-  if (have > static_cast<std::size_t>(size)) {
+  if (bytes.size > static_cast<std::size_t>(size)) {
     errno = EFBIG;
     return false;
   }
-  bytes.resize(have);
   return true;
 }
 
 /// Writes `bytes` over the start of `fd`, cuts it to their length, gives it `modified` and
 /// flushes it.
-Result write_bytes(int fd, const std::string& bytes, const struct timespec& modified) {
-  for (std::size_t done = 0; done < bytes.size();) {
+Result write_bytes(int fd, const Bytes& bytes, const struct timespec& modified) {
+  for (std::size_t done = 0; done < bytes.size;) {
     const ssize_t wrote =
-        pwrite(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+        pwrite(fd, bytes.data.get() + done, bytes.size - done, static_cast<off_t>(done));
     if (wrote < 0 && errno != EINTR) {
       return errno_result();
     }
     done += wrote > 0 ? static_cast<std::size_t>(wrote) : 0;
   }
-  if (ftruncate(fd, static_cast<off_t>(bytes.size())) != 0) {
+  if (ftruncate(fd, static_cast<off_t>(bytes.size)) != 0) {
     return errno_result();
   }
   take_time(fd, modified);
@@ -99,7 +106,7 @@ Result write_in_place(int in, const struct stat& source, const Place& target) {
         "over 64 MiB is not written in place, where a failure could not be "
         "undone; the folder takes no new file, so it is left as it was");
   }
-  std::string bytes;
+  Bytes bytes;
   if (!read_whole(in, source.st_size, bytes)) {
     return errno == EFBIG ? Result::refusal("It holds more than its size says", Side::source)
                           : errno_result(Side::source);
@@ -110,7 +117,7 @@ Result write_in_place(int in, const struct stat& source, const Place& target) {
     return errno_result();
   }
   struct stat st;
-  std::string old;
+  Bytes old;
   if (fstat(out.get(), &st) != 0 || st.st_dev != target.st.st_dev ||
       st.st_ino != target.st.st_ino || st.st_nlink != 1) {
     return Result::refusal("The file changed while it was copied");
@@ -118,7 +125,7 @@ Result write_in_place(int in, const struct stat& source, const Place& target) {
   if (!read_whole(out.get(), st.st_size, old)) {
     return errno_result();
   }
-  if (fallocate(out.get(), FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(bytes.size())) != 0) {
+  if (fallocate(out.get(), FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(bytes.size)) != 0) {
     // A hint only: a file system without it may still take the bytes.
   }
   Result written = write_bytes(out.get(), bytes, source.st_mtim);
