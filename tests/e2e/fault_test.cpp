@@ -3,6 +3,7 @@
 // restore must leave the live file whole. The expected texts are written out in the tests (here
 // and in dialogue_texts.hpp), not taken from the program's sources.
 
+#include <grp.h>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -92,8 +93,18 @@ void PrintTo(const Fault& fault, std::ostream* os) {
 
 void Untouched(const fs::path&) {}
 
-constexpr uid_t kAnotherPlayer = 4242;  // an account of no name
-constexpr gid_t kPlayers = 4243;        // a group of no name
+constexpr uid_t kAnotherPlayer = 4242;  // another player's account
+constexpr gid_t kPlayers = 4243;        // a players' group
+
+/// How a line names them: by name where the system has one, else by number.
+std::string UserName(uid_t uid) {
+  const passwd* entry = getpwuid(uid);
+  return entry != nullptr ? entry->pw_name : "user " + std::to_string(uid);
+}
+std::string GroupName(gid_t gid) {
+  const group* entry = getgrgid(gid);
+  return entry != nullptr ? entry->gr_name : std::to_string(gid);
+}
 
 /// Folders of root's beside the game: one only root may enter, with a file of root's, and one
 /// the player may enter, with another and one that root's group may read.
@@ -144,8 +155,8 @@ std::string EachReport(const std::string& folder, const std::string& prefix,
 
 const std::string kNotAsRoot = ": run sk-backup as a player, not as root";
 const std::string kAnotherPlayersLink =
-    "Not following System\\SkAux.ini: it is a link of user 4242's; ask that user to replace it "
-    "by the file or folder it links to\n";
+    "Not following System\\SkAux.ini: it is a link of " + UserName(kAnotherPlayer) +
+    "'s; ask that user to replace it by the file or folder it links to\n";
 
 const Fault kFaults[] = {
     {"WritesCutShortByAFileSizeLimitOnBackup", Untouched, "1\nx\n",
@@ -225,9 +236,11 @@ const Fault kFaults[] = {
      },
      "1 3 y x\n",
      kFolderExists +
-         EachReport("System", "", "System may be written by group 4243" + kNotAsRoot,
+         EachReport("System", "",
+                    "System may be written by group " + GroupName(kPlayers) + kNotAsRoot,
                     "Cannot copy ") +
-         EachReport("System", "", "System may be written by group 4243" + kNotAsRoot),
+         EachReport("System", "",
+                    "System may be written by group " + GroupName(kPlayers) + kNotAsRoot),
      kRestoreAllDone, RLIM_INFINITY, Fault::root},
     // Root's game folder with a player's backup folder: her files, one a link to a root file.
     {"RootWithAPlayersBackupFolder",
@@ -243,9 +256,10 @@ const Fault kFaults[] = {
      "1 3 y x\n",
      kFolderExists +
          EachReport("Skulvane_Backups", "BACKUP_",
-                    "Skulvane_Backups belongs to user 4242" + kNotAsRoot) +
+                    "Skulvane_Backups belongs to " + UserName(kAnotherPlayer) + kNotAsRoot) +
          EachReport("Skulvane_Backups", "BACKUP_",
-                    "Skulvane_Backups belongs to user 4242" + kNotAsRoot, "Cannot copy "),
+                    "Skulvane_Backups belongs to " + UserName(kAnotherPlayer) + kNotAsRoot,
+                    "Cannot copy "),
      kRestoreAllDone, RLIM_INFINITY, Fault::root},
     // Root's game folder that anyone may write, as a sticky folder reached through a link is.
     {"RootInAGameFolderAnyoneMayWrite",
