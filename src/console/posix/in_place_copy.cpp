@@ -1,8 +1,7 @@
 #include "console/posix/in_place_copy.hpp"
 
 #include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -72,26 +71,20 @@ Result write_bytes(int fd, const Bytes& bytes, const struct timespec& modified) 
 Result must_write_in_place(const Place& target, bool& in_place) {
   in_place = false;
   const int folder = target.folder.get();
-  if (faccessat(folder, ".", W_OK | X_OK, 0) != 0) {
+  if (faccessat(folder, ".", W_OK | X_OK, AT_EACCESS) != 0) {
     if (errno != EACCES) {
       return Result{errno, target.folder_shown + ": " + std::strerror(errno)};
     }
     in_place = true;
     return {};
   }
-  struct stat st;
-  if (fstat(folder, &st) != 0) {
+  struct statx st;
+  if (statx(folder, "", AT_EMPTY_PATH, STATX_MODE | STATX_UID, &st) != 0) {
     return errno_result();
   }
   const uid_t user = geteuid();
-  if ((st.st_mode & S_ISVTX) != 0 && st.st_uid != user && target.st.st_uid != user) {
-    in_place = true;
-    return {};
-  }
-  int flags = 0;
-  const Fd readable = open_folder_for_reading(target);
-  in_place = readable && ioctl(readable.get(), FS_IOC_GETFLAGS, &flags) == 0 &&
-             (flags & FS_APPEND_FL) != 0;
+  in_place = ((st.stx_mode & S_ISVTX) != 0 && st.stx_uid != user && target.st.st_uid != user) ||
+             (st.stx_attributes_mask & st.stx_attributes & STATX_ATTR_APPEND) != 0;
   return {};
 }
 

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
@@ -48,22 +49,16 @@ long fuse_owner(int fd) {
   return -1;
 }
 
-/// Refuses the kernel's files, whatever the user.
-Result refuse_kernel_files(int fd, const std::string& shown, Side side) {
-  struct statfs where;
-  if (fstatfs(fd, &where) == 0 &&
-      (where.f_type == PROC_SUPER_MAGIC || where.f_type == SYSFS_MAGIC)) {
+/// Refuses the kernel's files, whatever the user, and for a run that stays root a `folder`
+/// (whose status is `st`) that anyone but root may write. `parent` is the device of the folder
+/// it was found in: only an entry on another device can be on another file system.
+Result check(int fd, const struct stat& st, dev_t parent, bool folder, const std::string& shown,
+             Side side) {
+  const long type = st.st_dev != parent ? file_system_type(fd, st.st_dev) : 0;
+  if (type == PROC_SUPER_MAGIC || type == SYSFS_MAGIC) {
     return Result::refusal(shown + " is one of the kernel's files, not a file on a disk", side);
   }
-  return {};
-}
-
-/// For a run that stays root: refuses the folder `fd` where anyone but root may write it.
-Result check_folder(int fd, const struct stat& st, const std::string& shown, Side side) {
-  if (const Result kernel = refuse_kernel_files(fd, shown, side); !kernel.ok()) {
-    return kernel;
-  }
-  if (geteuid() != 0) {
+  if (!folder || geteuid() != 0) {
     return {};
   }
   const char* const instead = ": run sk-backup as a player, not as root";
@@ -77,8 +72,7 @@ Result check_folder(int fd, const struct stat& st, const std::string& shown, Sid
   if ((st.st_mode & S_IWOTH) != 0) {
     return Result::refusal(shown + " may be written by anyone" + instead, side);
   }
-  struct statfs where;
-  if (fstatfs(fd, &where) == 0 && where.f_type == kFuseMagic) {
+  if (type == kFuseMagic) {
     const long owner = fuse_owner(fd);
     if (owner != 0) {
       return Result::refusal(shown + " is on a mount of " +
@@ -90,14 +84,16 @@ Result check_folder(int fd, const struct stat& st, const std::string& shown, Sid
   return {};
 }
 
-/// Opens `path` as a folder to start from, checked as every folder entered is.
-Result start_at(const char* path, const std::string& shown, Side side, Fd& folder) {
+/// Opens `path` as a folder to start from, checked as every folder entered is; `device` is
+/// the device it is on.
+Result start_at(const char* path, const std::string& shown, Side side, Fd& folder, dev_t& device) {
   folder.reset(open(path, O_PATH | O_DIRECTORY | O_CLOEXEC));
   struct stat st;
   if (!folder || fstat(folder.get(), &st) != 0) {
     return errno_result(side);
   }
-  return check_folder(folder.get(), st, shown, side);
+  device = st.st_dev;
+  return check(folder.get(), st, ~st.st_dev, true, shown, side);
 }
 
 /// The names of `path` between the separators `separators`, with where each ends.
@@ -117,12 +113,48 @@ std::vector<std::pair<std::string_view, std::size_t>> names_of(std::string_view 
   return names;
 }
 
-Result walk_from(Fd folder, std::string folder_shown, std::string_view path,
+Result walk_from(Fd folder, dev_t device, std::string folder_shown, std::string_view path,
                  const std::string& prefix, bool written, Walk& walk, Place& place);
+
+/// Finds the entry that `written_name` stands for in `folder` (on `device`): the exact name,
+/// else, for a `written` name, the one that Windows would take (windows_names.hpp); gives its
+/// `name` and status `st`. A `last` entry that is no link and on the folder's device is only
+/// looked at: whoever uses it opens it by name and checks that it is that file. Every other
+/// entry gets a handle in `entry`, so that what is checked is what is used next. False, with
+/// errno set, where there is none.
+bool find(const Fd& folder, dev_t device, std::string_view written_name, bool written, bool last,
+          std::string& name, Fd& entry, struct stat& st) {
+  const auto look = [&] {
+    if (last) {
+      if (fstatat(folder.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        return false;
+      }
+      if (!S_ISLNK(st.st_mode) && st.st_dev == device) {
+        return true;
+      }
+    }
+    entry.reset(openat(folder.get(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    return entry && fstat(entry.get(), &st) == 0;
+  };
+  name = written_name;
+  if (look()) {
+    return true;
+  }
+  if (errno != ENOENT || !written) {
+    return false;
+  }
+  name = find_entry(folder.get(), written_name);
+  if (name == written_name) {
+    errno = ENOENT;
+    return false;
+  }
+  return look();
+}
 
 /// Follows the link `entry` (whose status is `st`) found in `folder` as `shown`.
 Result follow_link(const Fd& folder, const Fd& entry, const struct stat& st,
                    const std::string& shown, Walk& walk, Place& through) {
+  dev_t device = st.st_dev;  // a link is on its folder's device
   if (st.st_uid != geteuid() && st.st_uid != 0) {
     return Result::refusal("Not following " + shown + ": it is a link of " + user_name(st.st_uid) +
                                "'s; ask that user to replace it by the " +
@@ -140,7 +172,7 @@ Result follow_link(const Fd& folder, const Fd& entry, const struct stat& st,
   const std::string_view to(text, static_cast<std::size_t>(length));
   Fd from;
   if (to.front() == '/') {
-    if (Result started = start_at("/", shown + " -> /", walk.side, from); !started.ok()) {
+    if (Result started = start_at("/", shown + " -> /", walk.side, from, device); !started.ok()) {
       return started;
     }
   } else {
@@ -149,30 +181,26 @@ Result follow_link(const Fd& folder, const Fd& entry, const struct stat& st,
       return errno_result(walk.side);
     }
   }
-  return walk_from(std::move(from), shown, to, shown + " -> ", false, walk, through);
+  return walk_from(std::move(from), device, shown, to, shown + " -> ", false, walk, through);
 }
 
 /// Resolves the names of `path` from `folder` (named `folder_shown`), each shown as `prefix`
 /// and `path` up to its end; `written` names are looked up as Windows does.
-Result walk_from(Fd folder, std::string folder_shown, std::string_view path,
+Result walk_from(Fd folder, dev_t device, std::string folder_shown, std::string_view path,
                  const std::string& prefix, bool written, Walk& walk, Place& place) {
   const auto names = names_of(path, written ? "\\/" : "/");
   for (std::size_t i = 0; i < names.size(); ++i) {
     const bool last = i + 1 == names.size();
     const std::string shown = prefix + std::string(path.substr(0, names[i].second));
-    const std::string name =
-        written ? find_entry(folder.get(), names[i].first) : std::string(names[i].first);
-    Fd entry(openat(folder.get(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    std::string name;
+    Fd entry;
     struct stat st;
-    if (!entry) {
+    if (!find(folder, device, names[i].first, written, last, name, entry, st)) {
       if (errno != ENOENT || !last) {
         return errno_result(walk.side);
       }
       place = {std::move(folder), name, false, {}, shown, folder_shown};
       return {};
-    }
-    if (fstat(entry.get(), &st) != 0) {
-      return errno_result(walk.side);
     }
     if (S_ISLNK(st.st_mode)) {
       Place through;
@@ -195,8 +223,8 @@ Result walk_from(Fd folder, std::string folder_shown, std::string_view path,
       }
     }
     if (last) {
-      if (Result kernel = refuse_kernel_files(entry.get(), shown, walk.side); !kernel.ok()) {
-        return kernel;
+      if (Result checked = check(entry.get(), st, device, false, shown, walk.side); !checked.ok()) {
+        return checked;
       }
       place = {std::move(folder), name, true, st, shown, folder_shown};
       return {};
@@ -204,10 +232,11 @@ Result walk_from(Fd folder, std::string folder_shown, std::string_view path,
     if (!S_ISDIR(st.st_mode)) {
       return Result::from_errno(ENOTDIR, walk.side);
     }
-    if (Result checked = check_folder(entry.get(), st, shown, walk.side); !checked.ok()) {
+    if (Result checked = check(entry.get(), st, device, true, shown, walk.side); !checked.ok()) {
       return checked;
     }
     folder = std::move(entry);
+    device = st.st_dev;
     folder_shown = shown;
   }
   // No name at all: the folder itself, as "." in it.
@@ -226,10 +255,28 @@ Result walk(std::string_view written, Side side, Place& place) {
   const bool absolute = !written.empty() && (written.front() == '\\' || written.front() == '/');
   const std::string shown = absolute ? std::string(1, written.front()) : "this folder";
   Fd start;
-  if (Result started = start_at(absolute ? "/" : ".", shown, side, start); !started.ok()) {
+  dev_t device;
+  if (Result started = start_at(absolute ? "/" : ".", shown, side, start, device); !started.ok()) {
     return started;
   }
-  return walk_from(std::move(start), shown, written, "", true, state, place);
+  return walk_from(std::move(start), device, shown, written, "", true, state, place);
+}
+
+long file_system_type(int fd, dev_t device) {
+  static dev_t g_device = 0;
+  static long g_type = 0;
+  if (major(device) != 0 && device == g_device) {
+    return g_type;
+  }
+  struct statfs where;
+  if (fstatfs(fd, &where) != 0) {
+    return 0;
+  }
+  if (major(device) != 0) {
+    g_device = device;
+    g_type = where.f_type;
+  }
+  return where.f_type;
 }
 
 Fd open_folder_for_reading(const Place& place) {

@@ -44,6 +44,11 @@ struct Place {
 /// refused. Failures belong to `side`.
 Result walk(std::string_view written, Side side, Place& place);
 
+/// The file system type (statfs's f_type) of the file `fd` on the device `device`; 0 where it
+/// cannot be told. Remembered for a block device (its file system cannot change while it is
+/// open here); asked every time for the others (FUSE, tmpfs, btrfs), whose numbers are reused.
+long file_system_type(int fd, dev_t device);
+
 /// A handle of `place`'s folder that can be read and flushed; an empty Fd with errno set where
 /// the folder may not be read.
 Fd open_folder_for_reading(const Place& place);

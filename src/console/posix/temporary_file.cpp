@@ -4,7 +4,6 @@
 #include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
-#include <sys/vfs.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -13,6 +12,7 @@
 #include <cstdio>
 
 #include "console/posix/fatal_signals.hpp"
+#include "console/posix/path_walk.hpp"
 
 namespace console {
 
@@ -185,21 +185,23 @@ Result create_temporary(int folder, const std::string& target_name, const std::s
 }
 
 Result put_in_place(TemporaryFile& file, const std::string& target_name) {
-  if (!file.named) {
+  const bool anonymous = !file.named;
+  if (anonymous) {
     if (Result linked = link_anonymous(file, target_name); !linked.ok()) {
       return linked;
     }
-    struct statfs where;
-    if (fstatfs(file.fd.get(), &where) == 0 && where.f_type == kBtrfsMagic &&
-        fsync(file.fd.get()) != 0) {
-      return errno_result();
-    }
+  }
+  struct stat own;
+  if (fstat(file.fd.get(), &own) != 0) {
+    return errno_result();
+  }
+  if (anonymous && file_system_type(file.fd.get(), own.st_dev) == kBtrfsMagic &&
+      fsync(file.fd.get()) != 0) {
+    return errno_result();
   }
   // The name must still be the file written: a guard against this program's own runs.
-  struct stat own;
   struct stat there;
-  if (fstat(file.fd.get(), &own) != 0 ||
-      fstatat(file.folder, file.name.c_str(), &there, AT_SYMLINK_NOFOLLOW) != 0 ||
+  if (fstatat(file.folder, file.name.c_str(), &there, AT_SYMLINK_NOFOLLOW) != 0 ||
       !same_file(own, there)) {
     forget_name(file);  // not this run's file any more: not to be removed
     return Result::refusal("The temporary file " + file.name + " was taken away");
