@@ -41,7 +41,9 @@ long fuse_owner(int fd) {
   while (std::getline(mounts, line)) {
     unsigned long long id = 0;
     std::istringstream(line) >> id;
-    const std::size_t at = line.find("user_id=");
+    // The last one: the mount's own options end the line, while its path and source before
+    // them are the mounting user's to choose.
+    const std::size_t at = line.rfind("user_id=");
     if (id == about.stx_mnt_id) {
       return at == std::string::npos ? -1 : std::strtol(line.c_str() + at + 8, nullptr, 10);
     }
