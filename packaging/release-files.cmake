@@ -3,12 +3,12 @@
 # control files. Included by the top CMakeLists.txt.
 
 # The banner is fixed dialogue text and carries the version too: the two must agree.
-file(STRINGS ${PROJECT_SOURCE_DIR}/src/sk-backup.cpp SK_BACKUP_BANNER
+file(STRINGS ${PROJECT_SOURCE_DIR}/src/menu.cpp SK_BACKUP_BANNER
      REGEX "Welcome to sk-backup version " LIMIT_COUNT 1)
 if(NOT SK_BACKUP_BANNER MATCHES "version ([0-9]+(\\.[0-9]+)*)\"")
-  message(FATAL_ERROR "No version in the banner of src/sk-backup.cpp")
+  message(FATAL_ERROR "No version in the banner of src/menu.cpp")
 elseif(NOT CMAKE_MATCH_1 STREQUAL PROJECT_VERSION)
-  message(FATAL_ERROR "The banner of src/sk-backup.cpp says version ${CMAKE_MATCH_1}, the "
+  message(FATAL_ERROR "The banner of src/menu.cpp says version ${CMAKE_MATCH_1}, the "
                       "project says ${PROJECT_VERSION}: change both together")
 endif()
 

@@ -2,7 +2,6 @@
 
 #include "backup/settings_files.hpp"
 #include "console/console.hpp"
-#include "console/shell.hpp"
 
 namespace backup {
 

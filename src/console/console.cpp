@@ -1,5 +1,4 @@
 #include "console/console.hpp"
-#include "console/shell.hpp"
 
 #include <cstdio>
 #include <cstring>
@@ -15,16 +14,21 @@ bool is_blank(int c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
+CommandRunner g_run = nullptr;
+
 }  // namespace
 
-void start() {
-  open_closed_standard_streams();
+void start(CommandRunner run) {
+  g_run = run;
   std::setvbuf(stdout, nullptr, _IONBF, 0);
   std::setvbuf(stderr, nullptr, _IONBF, 0);
   // Standard input then reads through a buffer of its own, which a pause on a terminal
   // bypasses: words typed ahead on a line stay there for the next read.
   std::ios_base::sync_with_stdio(false);
-  prepare_platform();
+}
+
+void run_command(const char* line) {
+  g_run(line);
 }
 
 void write(const char* message) {

@@ -1,4 +1,5 @@
-// The program's only contact with the world: the console and the command lines.
+// The dialogue's only contact with the world: the console, and the command lines handed to the
+// runner it is given (the platform's shell in the program, a recorder in the tests).
 #pragma once
 
 #include <cstddef>
@@ -17,11 +18,17 @@ struct Answer {
   bool over_long;              ///< the word had more than kAnswerCapacity bytes
 };
 
-/// Sets up the standard streams for the dialogue: a standard stream that is closed at start
-/// is opened on the null device (so no file opened later can take its place), standard output
-/// and standard error are unbuffered, and standard input gets a buffer of its own; then the
-/// platform is prepared (shell.hpp). Call once, first thing in main.
-void start();
+/// What carries out one command line ("cls", "pause", "md NAME" or "copy SOURCE TARGET") and
+/// waits until it is done; its reports appear on the console in place.
+using CommandRunner = void (*)(const char* line);
+
+/// Sets up the standard streams for the dialogue: standard output and standard error are
+/// unbuffered, and standard input gets a buffer of its own. From now on every command line
+/// goes to `run`. Call once, at start.
+void start(CommandRunner run);
+
+/// Hands `line` to the runner given to start(); what the command achieved is not returned.
+void run_command(const char* line);
 
 /// Writes `message` to standard output unchanged; it is on the console when the call returns.
 void write(const char* message);

@@ -5,7 +5,7 @@
 
 #include "console/shell.hpp"
 
-namespace console {
+namespace shell {
 
 void run_command(const char* line) {
   std::fflush(stdout);
@@ -28,4 +28,4 @@ void open_closed_standard_streams() {
 
 void prepare_platform() {}
 
-}  // namespace console
+}  // namespace shell

@@ -10,12 +10,12 @@
 #include <string_view>
 
 #include "check.hpp"
-#include "console/command_line.hpp"
+#include "console/linux/command_line.hpp"
 
 namespace {
 
-using console::Command;
-using console::CommandKind;
+using linux_shell::Command;
+using linux_shell::CommandKind;
 
 bool IsSeparator(char c) {
   return c == ' ' || c == '\t';
@@ -79,7 +79,7 @@ std::string LowerCase(std::string text) {
 }
 
 void CheckLine(std::string_view line) {
-  const Command got = console::parse_command_line(line);
+  const Command got = linux_shell::parse_command_line(line);
   const bool folder = got.kind == CommandKind::make_folder;
   const bool copy = got.kind == CommandKind::copy;
   SK_FUZZ_CHECK(folder ? IsWordOf(got.folder, line) : got.folder.empty());
@@ -116,7 +116,7 @@ void CheckLine(std::string_view line) {
     }
   }
   for (const std::string& other_line : {swapped, words}) {
-    const Command other = console::parse_command_line(other_line);
+    const Command other = linux_shell::parse_command_line(other_line);
     SK_FUZZ_CHECK(other.kind == got.kind);
     SK_FUZZ_CHECK(LowerCase(Joined("", other)) == LowerCase(Joined("", got)));
   }

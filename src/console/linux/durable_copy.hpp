@@ -1,0 +1,49 @@
+// Folders made, and files replaced only by complete copies that are on disk.
+//
+// Both operands are resolved by path_walk.hpp, by handles, by the rule stated there: a copy
+// never goes where the user it runs as could not go safely on their own.
+//
+// The protocol of a copy of SOURCE onto TARGET (a link is followed to the file it ends in,
+// which is replaced; the links stay; a link to nothing is refused, as cp refuses it):
+//   1. Make a temporary file in TARGET's folder (temporary_file.hpp).
+//   2. Copy SOURCE's bytes into it, holes kept as holes. Then, in this order: the owner and
+//      group of a TARGET that existed; the permission bits (a TARGET that existed keeps its own,
+//      a new file gets SOURCE's less the umask); exactly TARGET's access ACL (entries that the
+//      folder's default ACL gave the new file are removed) and its user.* attributes
+//      (security.* and trusted.* are never copied); SOURCE's modification time; a flush.
+//      Owner, bits and time are best effort, as for cp (FAT, or a file of another user's,
+//      refuses them); an ACL that cannot be set fails the copy; a user.* attribute that cannot
+//      be set does not.
+//   3. Rename it over TARGET; flush the folder (where the folder cannot be read, the whole file
+//      system: syncfs). "1 file copied." is reported only once that flush returned.
+// Failures: on any failure in 1 and 2, or of the rename, the temporary file is removed and
+// TARGET is left exactly as it was. A flush of the folder that fails is reported as a failure,
+// though TARGET is new: it may not survive a power cut. Errors of close() after that flush are no
+// failures.
+// A signal, a kill (SIGKILL) or a power cut: TARGET is whole, old or new, never a mix. What may
+// remain of the temporary file, and who removes it, is in temporary_file.hpp.
+// In place: where TARGET exists and its folder says that no new file may take its place, and
+// only then, the copy writes into TARGET itself (in_place_copy.hpp says when, and what it
+// keeps). Any other failure to make the temporary file (a full FAT volume, a read-only file
+// system) fails the copy and leaves TARGET as it was.
+// Refused, changing nothing: a SOURCE that is not a regular file (a FIFO does not hang it), or
+// that holds more than its size (the kernel's files); a TARGET that is a folder or not a
+// regular file, in a folder that does not exist, or that is SOURCE itself.
+// Hard links: a replaced TARGET is a new file; other links to the old one keep the old bytes.
+#pragma once
+
+#include <string_view>
+
+#include "console/linux/result.hpp"
+
+namespace linux_shell {
+
+/// Creates the folder `written` (made durable in its parent before it returns); a folder that
+/// exists is left as it was, and `existed` says so.
+Result make_folder(std::string_view written, bool& existed);
+
+/// Replaces `target` with a copy of the regular file `source` (both as a command line writes
+/// them), by the protocol above. The result's side says which operand a failure belongs to.
+Result copy_file(std::string_view source, std::string_view target);
+
+}  // namespace linux_shell

@@ -1,0 +1,63 @@
+#include "console/linux/folder_owner.hpp"
+
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "console/linux/user_database.hpp"
+
+namespace linux_shell {
+
+namespace {
+
+const char kNothingDone[] = ". Nothing was done.";
+
+std::string could_not(const std::string& reason) {
+  return "sk-backup: this folder belongs to another user, and a run as root could not become "
+         "that user: " +
+         reason + kNothingDone;
+}
+
+}  // namespace
+
+std::string become_folder_owner() {
+  if (geteuid() != 0) {
+    return {};
+  }
+  struct stat folder;
+  if (stat(".", &folder) != 0) {
+    return std::string("sk-backup: cannot tell who owns this folder: ") + std::strerror(errno) +
+           kNothingDone;
+  }
+  if (folder.st_uid == 0) {
+    return {};
+  }
+  const std::string uid = std::to_string(folder.st_uid);
+  Account account;
+  if (!find_account(folder.st_uid, account)) {
+    return "sk-backup: this folder belongs to user " + uid +
+           ", who is not in /etc/passwd: run sk-backup as that user, without sudo" + kNothingDone;
+  }
+  const std::vector<gid_t> groups = groups_of(account);
+  // The groups first: once the user is not root any more they could not be changed.
+  if (setgroups(groups.size(), groups.data()) != 0) {
+    return could_not(std::string(std::strerror(errno)) + " (setting the groups of " + account.name +
+                     "); this works instead: setpriv --reuid=" + uid +
+                     " --regid=" + std::to_string(account.group) + " --clear-groups sk-backup");
+  }
+  if (setresgid(account.group, account.group, account.group) != 0 ||
+      setresuid(folder.st_uid, folder.st_uid, folder.st_uid) != 0) {
+    return could_not(std::strerror(errno));
+  }
+  uid_t real, effective, saved;
+  if (getresuid(&real, &effective, &saved) != 0 || real != folder.st_uid ||
+      effective != folder.st_uid || saved != folder.st_uid || getegid() != account.group) {
+    return could_not("The user did not change");
+  }
+  return {};
+}
+
+}  // namespace linux_shell

@@ -1,0 +1,56 @@
+// Names resolved by handles, one at a time, trusting nothing that another user controls.
+//
+// The rule: a copy never goes where the user it runs as could not go safely on their own.
+// - A name of a command line is resolved from the current folder's handle down, name by name
+//   (openat with O_PATH | O_NOFOLLOW), each looked up as Windows looks it up (windows_names.hpp)
+//   in the folder just reached. Every later step (open, make, link, rename, flush) is relative
+//   to the handle of the folder found, so nothing swapped in between changes what is touched.
+// - A symbolic link is followed only where it belongs to the user the program runs as, or to
+//   root, in every folder (the kernel's own rule covers only sticky folders, and a link that the
+//   program follows itself is not under it). It may lead outside the game folder (Wine and
+//   Steam libraries use absolute links) but never into the kernel's files (proc, sysfs).
+// - A run that stays root (a game folder of root's; folder_owner.hpp) enters no folder, from the
+//   game folder down and wherever a link leads, that anyone but root may write: a folder of
+//   another user's, one with a group or other write bit (with an ACL, the group bits are its
+//   mask, which bounds every named entry), or one on a FUSE mount of another user's. So no
+//   link, hard link, file or temporary file in its way can be another user's.
+// Failures: a refusal names what is in the way and says what to do instead; nothing on disk is
+// changed by a walk.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <string>
+#include <string_view>
+
+#include "console/linux/fd.hpp"
+#include "console/linux/result.hpp"
+
+namespace linux_shell {
+
+/// Where a name of a command line leads: an entry of a folder, after any links.
+struct Place {
+  Fd folder;                 ///< the folder holding the entry (an O_PATH handle)
+  std::string name;          ///< the entry's name in that folder
+  bool exists = false;       ///< an entry of that name is there (never a link)
+  struct stat st {};         ///< the entry's status, where it exists
+  std::string shown;         ///< how a report names the entry
+  std::string folder_shown;  ///< how a report names the folder
+};
+
+/// Resolves `written` (names separated by backslashes or slashes; a leading one starts at the
+/// root) by the rules above. A last name that does not exist gives a Place that does not
+/// exist, in the folder where it would be made, except through a link: a link to nothing is
+/// refused. Failures belong to `side`.
+Result walk(std::string_view written, Side side, Place& place);
+
+/// The file system type (statfs's f_type) of the file `fd` on the device `device`; 0 where it
+/// cannot be told. Remembered for a block device (its file system cannot change while it is
+/// open here); asked every time for the others (FUSE, tmpfs, btrfs), whose numbers are reused.
+long file_system_type(int fd, dev_t device);
+
+/// A handle of `place`'s folder that can be read and flushed; an empty Fd with errno set where
+/// the folder may not be read.
+Fd open_folder_for_reading(const Place& place);
+
+}  // namespace linux_shell

@@ -1,0 +1,216 @@
+#include "console/linux/temporary_file.hpp"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+
+#include "console/linux/fatal_signals.hpp"
+#include "console/linux/path_walk.hpp"
+
+namespace linux_shell {
+
+namespace {
+
+constexpr long kBtrfsMagic = 0x9123683e;
+constexpr int kNameTries = 64;  // fresh names, each a 64-bit random number
+
+std::string name_of_number(std::uint64_t number) {
+  char name[32];
+  std::snprintf(name, sizeof name, ".sk-backup-%016llx", static_cast<unsigned long long>(number));
+  return name;
+}
+
+/// The name to try at attempt `attempt`: the fixed one first, then fresh ones.
+std::string name_to_try(int attempt, const std::string& target_name) {
+  if (attempt == 0) {
+    return temporary_name_for(target_name);
+  }
+  std::uint64_t number = 0;
+  if (getrandom(&number, sizeof number, GRND_NONBLOCK) != sizeof number) {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    number = (static_cast<std::uint64_t>(now.tv_nsec) << 20) ^
+             static_cast<std::uint64_t>(now.tv_sec) ^ (static_cast<std::uint64_t>(getpid()) << 40) ^
+             static_cast<std::uint64_t>(attempt);
+  }
+  return name_of_number(number);
+}
+
+bool same_file(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+/// Removes an earlier run's leftover under `name`, as the header states; anything else there is
+/// left alone.
+void clear_leftover(int folder, const std::string& name) {
+  const Fd fd(
+      openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  struct stat held;
+  struct stat named;
+  if (fd && fstat(fd.get(), &held) == 0 && S_ISREG(held.st_mode) && held.st_nlink == 1 &&
+      held.st_uid == geteuid() && flock(fd.get(), LOCK_EX | LOCK_NB) == 0 &&
+      fstatat(folder, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && same_file(held, named)) {
+    unlinkat(folder, name.c_str(), 0);
+  }
+}
+
+/// Call with signals blocked, just after `name` was or was not `made`: records it for the signal
+/// handlers.
+bool record_name(TemporaryFile& file, const std::string& name, bool made) {
+  if (made && !temporary_created(file.folder, name.c_str())) {
+    unlinkat(file.folder, name.c_str(), 0);
+    errno = ENAMETOOLONG;
+    made = false;
+  }
+  if (made) {
+    file.name = name;
+  }
+  file.named = made;
+  return made;
+}
+
+/// Forgets the name, once it is gone from the folder.
+void forget_name(TemporaryFile& file) {
+  const sigset_t mask = block_signals();
+  temporary_gone();
+  file.named = false;
+  unblock_signals(mask);
+}
+
+Result cannot_make(int error, const std::string& folder_shown) {
+  return {error, std::string("no new file could be made in ") + folder_shown + ": " +
+                     std::strerror(error)};
+}
+
+/// Makes the temporary under a name, where the file system has no anonymous files.
+Result create_named(TemporaryFile& file, const std::string& target_name,
+                    const std::string& folder_shown) {
+  for (int attempt = 0; attempt < kNameTries; ++attempt) {
+    const std::string name = name_to_try(attempt, target_name);
+    const sigset_t mask = block_signals();
+    file.fd.reset(openat(file.folder, name.c_str(),
+                         O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!record_name(file, name, bool(file.fd))) {
+      file.fd.reset();
+    }
+    unblock_signals(mask);
+    if (!file.fd) {
+      if (errno == EEXIST) {
+        continue;
+      }
+      return cannot_make(errno, folder_shown);
+    }
+    // Another run may have found the name free of a lock just before this one took it, and
+    // removed it: then another name is made.
+    while (flock(file.fd.get(), LOCK_EX) != 0 && errno == EINTR) {
+    }
+    struct stat st;
+    if (fstat(file.fd.get(), &st) == 0 && st.st_nlink > 0) {
+      return {};
+    }
+    forget_name(file);
+    file.fd.reset();
+  }
+  return cannot_make(EEXIST, folder_shown);
+}
+
+/// Gives the anonymous `file` a name.
+Result link_anonymous(TemporaryFile& file, const std::string& target_name) {
+  char own[32];
+  std::snprintf(own, sizeof own, "/proc/self/fd/%d", file.fd.get());
+  for (int attempt = 0; attempt < kNameTries; ++attempt) {
+    const std::string name = name_to_try(attempt, target_name);
+    const sigset_t mask = block_signals();
+    int linked = linkat(AT_FDCWD, own, file.folder, name.c_str(), AT_SYMLINK_FOLLOW);
+    if (linked != 0 && errno == ENOENT) {  // no /proc: needs CAP_DAC_READ_SEARCH
+      linked = linkat(file.fd.get(), "", file.folder, name.c_str(), AT_EMPTY_PATH);
+    }
+    const bool named = record_name(file, name, linked == 0);
+    unblock_signals(mask);
+    if (named) {
+      return {};
+    }
+    if (errno != EEXIST) {
+      return errno_result();
+    }
+  }
+  return Result::from_errno(EEXIST);
+}
+
+}  // namespace
+
+TemporaryFile::~TemporaryFile() {
+  if (named) {
+    // Removed only while the name is still this very file.
+    struct stat own;
+    struct stat there;
+    if (fstat(fd.get(), &own) == 0 &&
+        fstatat(folder, name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 && same_file(own, there)) {
+      unlinkat(folder, name.c_str(), 0);
+    }
+    forget_name(*this);
+  }
+}
+
+std::string temporary_name_for(const std::string& target_name) {
+  std::uint64_t hash = 0xcbf29ce484222325u;  // FNV-1a
+  for (const char c : target_name) {
+    hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3u;
+  }
+  return name_of_number(hash);
+}
+
+Result create_temporary(int folder, const std::string& target_name, const std::string& folder_shown,
+                        TemporaryFile& file) {
+  file.folder = folder;
+  clear_leftover(folder, temporary_name_for(target_name));
+  file.fd.reset(openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+  if (file.fd) {
+    while (flock(file.fd.get(), LOCK_EX) != 0 && errno == EINTR) {
+    }
+    return {};
+  }
+  // EISDIR and EINVAL: a kernel or file system without anonymous files.
+  if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+    return cannot_make(errno, folder_shown);
+  }
+  return create_named(file, target_name, folder_shown);
+}
+
+Result put_in_place(TemporaryFile& file, const std::string& target_name) {
+  const bool anonymous = !file.named;
+  if (anonymous) {
+    if (Result linked = link_anonymous(file, target_name); !linked.ok()) {
+      return linked;
+    }
+  }
+  struct stat own;
+  if (fstat(file.fd.get(), &own) != 0) {
+    return errno_result();
+  }
+  if (anonymous && file_system_type(file.fd.get(), own.st_dev) == kBtrfsMagic &&
+      fsync(file.fd.get()) != 0) {
+    return errno_result();
+  }
+  // The name must still be the file written: a guard against this program's own runs.
+  struct stat there;
+  if (fstatat(file.folder, file.name.c_str(), &there, AT_SYMLINK_NOFOLLOW) != 0 ||
+      !same_file(own, there)) {
+    forget_name(file);  // not this run's file any more: not to be removed
+    return Result::refusal("The temporary file " + file.name + " was taken away");
+  }
+  if (renameat(file.folder, file.name.c_str(), file.folder, target_name.c_str()) != 0) {
+    return errno_result();
+  }
+  forget_name(file);
+  return {};
+}
+
+}  // namespace linux_shell
