@@ -1,0 +1,15 @@
+# Writes OUTPUT, a C++ source that holds every transcript file of FOLDER as a string, for
+# support/transcripts.hpp. Run by the build whenever a transcript changes.
+file(GLOB files ${FOLDER}/*.txt)
+list(SORT files)
+set(source "// Made by tests/transcripts/embed.cmake from tests/transcripts/*.txt: do not edit.\n")
+string(APPEND source "#include \"support/transcripts.hpp\"\n\nnamespace support {\n\n")
+string(APPEND source "const std::vector<TranscriptFile>& TranscriptFiles() {\n")
+string(APPEND source "  static const std::vector<TranscriptFile> files = {\n")
+foreach(file IN LISTS files)
+  get_filename_component(name ${file} NAME_WE)
+  file(READ ${file} text)
+  string(APPEND source "      {\"${name}\", R\"sk-transcript(${text})sk-transcript\"},\n")
+endforeach()
+string(APPEND source "  };\n  return files;\n}\n\n}  // namespace support\n")
+file(WRITE ${OUTPUT} "${source}")
