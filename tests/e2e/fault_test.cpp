@@ -1,7 +1,7 @@
 // The built program run as a player would, with piped input, while its copies fail: every
 // failed copy must leave the folders exactly as they were, and a kill at any moment of a
-// restore must leave the live file whole. The expected texts are written out in the tests (here
-// and in dialogue_texts.hpp), not taken from the program's sources.
+// restore must leave the live file whole. The program's texts come from the session cases of
+// tests/transcripts, never from the program's sources.
 
 #include <grp.h>
 #include <pwd.h>
@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -19,22 +20,36 @@
 #include <regex>
 #include <set>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
-#include "dialogue_texts.hpp"
 #include "support/files.hpp"
 #include "support/launch.hpp"
 #include "support/scratch.hpp"
+#include "support/transcripts.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-using namespace texts;
 using namespace support;
 
-const std::string kLastCycle = "X)  Exit.\n\nPress any key to continue...\n";
+const std::array<const char*, 3> kNames = {"SkAux.ini", "SkulvaneUser.ini", "SkLoadouts.ini"};
+const std::string kPrompt = "Press any key to continue...\n";
+const std::string kFolderExists = "Folder Skulvane_Backups already exists.\n";
+
+/// The last text of the operation of session case `name`: the one before its pause.
+std::string Done(const char* name) {
+  const std::vector<std::string> texts = Texts(SessionCaseNamed(name).transcript);
+  return texts.at(texts.size() - 2);
+}
+
+const std::string kBackupDone = Done("BackupAllFresh");
+const std::string kRestoreAllDone = Done("RestoreAll");
+const std::string kRestoreEachDone = Done("RestoreEachAllYes");
+// The menu and the pause after X, or at the end of the input.
+const std::string kLastCycle = Texts(SessionCaseNamed("ExitUpper").transcript).back() + kPrompt;
 
 /// `size` bytes made of 8-byte blocks "<tag><7 hex digits of the block's number>", so that a
 /// mix of two such files, a shifted copy or a cut one equals neither.

@@ -1,8 +1,8 @@
 // Whole sessions of the Windows program, run as a player would pipe them: in a scratch game
 // folder, with the scripted input waiting in a pipe, standard output and standard error merged in
 // another, and the system's command interpreter (cmd, or Wine's) carrying out cls, pause, md and
-// copy. The expected texts are written out in the tests (here and in dialogue_texts.hpp), not
-// taken from the program's sources. The command marker stands in as COMSPEC and brackets each
+// copy. The expected transcripts are the cases of tests/transcripts, never taken from the
+// program's sources. The command marker stands in as COMSPEC and brackets each
 // command line in the transcript: the program's texts and its command lines are compared byte for
 // byte, while what the interpreter writes is its own and left out; the files on disk show what md
 // and copy did.
@@ -20,7 +20,6 @@
 
 #include <gtest/gtest.h>
 
-#include "dialogue_texts.hpp"
 #include "session.hpp"
 
 namespace session {
@@ -176,17 +175,11 @@ void UseMarker(bool marker) {
 
 }  // namespace
 
-const Shows kShows = {
-    "\n",
-    Command("cls"),
-    Command("pause"),
-    [](Md) { return Command("md Skulvane_Backups"); },
-    [](bool restore, int file, Copy) {
-      const std::string live = std::string("System\\") + kNames[file];
-      const std::string backup = std::string("Skulvane_Backups\\BACKUP_") + kNames[file];
-      return Command("copy " + (restore ? backup + " " + live : live + " " + backup));
-    },
-};
+const std::string kFirstKey = "\n";
+
+std::string Show(const std::string& line, const std::string&) {
+  return Command(line);
+}
 
 Shown RunSession(const fs::path& game, const std::string& input, bool closed_input,
                  const std::vector<std::string>& args) {
@@ -208,23 +201,16 @@ Shown RunSession(const fs::path& game, const std::string& input, bool closed_inp
 
 namespace {
 
-const Case kCases[] = {
-    {"ExitLower", Before::kFresh, "\nx\n", Transcript({}), kUntouched},
-    {"EndOfInput", Before::kFresh, "", Transcript({}), kUntouched},
-    {"PauseAtStartTakesTheFirstByte", Before::kFresh, "1x", Transcript({}), kUntouched},
-    {"InvalidChoices", Before::kFresh, "\n11\nyes\n\n0 x",
-     Transcript({kInvalid, kInvalid, kInvalid}), kUntouched},
-    {"BackupAllWithCrLfLines", Before::kFresh, "\r\n 1 \r\nX\r\n",
-     Transcript({BackupAll(Md::kMade)}), kBackedUp},
-};
+using support::SessionCaseNamed;
 
-INSTANTIATE_TEST_SUITE_P(Sessions, Dialogue, ::testing::ValuesIn(kCases), CaseName);
+INSTANTIATE_TEST_SUITE_P(Sessions, Dialogue,
+                         ::testing::ValuesIn(support::SessionCasesFor("windows")), CaseName);
 
 TEST_F(Session, RestoreBringsBackWhatWasBackedUp) {
-  ExpectSession("\n1\nx\n", Transcript({BackupAll(Md::kMade)}));
+  ExpectSession(SessionCaseNamed("BackupAllFresh"));
   WriteLive(kEdited);
-  ExpectSession("\n4 y y y x\n", Transcript({RestoreEach(kAllDone)}));
-  EXPECT_EQ(Disk(), kBackedUp);
+  ExpectSession(SessionCaseNamed("RestoreEachAllYes"));
+  EXPECT_EQ(Disk(), After(SessionCaseNamed("BackupAllFresh")));
 }
 
 TEST_F(Session, BacksUpWithTheSystemInterpreterItself) {
@@ -233,13 +219,20 @@ TEST_F(Session, BacksUpWithTheSystemInterpreterItself) {
   UseMarker(true);
   EXPECT_TRUE(run.finished);
   EXPECT_EQ(run.exit_code, 0u);
-  EXPECT_NE(run.output.find("\r\nFile backup complete.\r\n"), std::string::npos) << run.output;
-  EXPECT_EQ(Disk(), kBackedUp);
+  const SessionCase& c = SessionCaseNamed("BackupAllFresh");
+  const std::vector<std::string> texts = support::Texts(c.transcript);
+  std::string done = texts[texts.size() - 2];  // the operation's last text, before its pause
+  for (std::size_t at = done.find('\n'); at != std::string::npos; at = done.find('\n', at + 2)) {
+    done.insert(at, "\r");
+  }
+  EXPECT_NE(run.output.find(done), std::string::npos) << run.output;
+  EXPECT_EQ(Disk(), After(c));
 }
 
 TEST_F(Session, ClosedInputEndsTheRun) {
-  ExpectSession("", Transcript({}), true);
-  EXPECT_EQ(Disk(), kUntouched);
+  const SessionCase& c = SessionCaseNamed("WindowsEndOfInput");
+  ExpectSession(c, true);
+  EXPECT_EQ(Disk(), After(c));
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // The built program at a real (pseudo-)terminal: each key is typed only once the prompt it
 // answers is on the screen, and everything the terminal shows, echo included, is compared in
-// order. The expected texts are written out in the tests (here and in dialogue_texts.hpp), not
-// taken from the program's sources.
+// order. The program's texts come from the session cases of tests/transcripts, never from the
+// program's sources.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -25,8 +25,8 @@
 
 #include <gtest/gtest.h>
 
-#include "dialogue_texts.hpp"
 #include "support/scratch.hpp"
+#include "support/transcripts.hpp"
 
 namespace {
 
@@ -48,9 +48,13 @@ std::string Screen(const std::string& text) {
 const std::string kCls = "\x1b[H\x1b[2J\x1b[3J";
 const std::string kPrompt = "Press any key to continue...";
 const std::string kKeyTaken = "\r\n";  // the pause ends its line, and shows no key
-const std::string kDisclaimer = Screen(texts::kDisclaimer);
-const std::string kMenu = Screen(texts::kMenu);
-const std::string kRestoreAllAsk = Screen(texts::kRestoreAllAsk);
+// The program's texts, from the session case where the player leaves restore-all answering no:
+// the disclaimer, the menu and the question.
+const std::vector<std::string> kTexts =
+    support::Texts(support::SessionCaseNamed("RestoreAllEndOfInputInQuestion").transcript);
+const std::string kDisclaimer = Screen(kTexts.at(0));
+const std::string kMenu = Screen(kTexts.at(1));
+const std::string kRestoreAllAsk = Screen(kTexts.at(2));
 
 std::string Visible(const std::string& text) {
   std::string out;
