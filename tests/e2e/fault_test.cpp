@@ -187,16 +187,6 @@ const Fault kFaults[] = {
     {"SystemFolderThatMayNotBeWritten", [](const fs::path& game) { ReadOnly(game / "System"); },
      "3\ny\nx\n", EachReport("System", "", "Permission denied"), kRestoreAllDone, RLIM_INFINITY,
      Fault::player},
-    {"TargetThatIsAFolder",
-     [](const fs::path& game) {
-       const fs::path target = game / "Skulvane_Backups" / "BACKUP_SkAux.ini";
-       fs::remove(target);
-       fs::create_directory(target);
-       WriteFile(target / "kept.txt", "kept\n");
-     },
-     "2 y n n x\n",
-     kFolderExists + "Cannot copy to Skulvane_Backups\\BACKUP_SkAux.ini: Is a directory\n",
-     kBackupDone},
     {"BackupFolderNameTakenByAFile",
      [](const fs::path& game) {
        fs::remove_all(game / "Skulvane_Backups");
@@ -206,13 +196,6 @@ const Fault kFaults[] = {
      "Cannot create folder Skulvane_Backups: File exists\n" +
          EachReport("Skulvane_Backups", "BACKUP_", "Not a directory"),
      kBackupDone},
-    {"MissingSource",
-     [](const fs::path& game) {
-       fs::remove(game / "Skulvane_Backups" / "BACKUP_SkulvaneUser.ini");
-     },
-     "4 n y n x\n",
-     "Cannot copy Skulvane_Backups\\BACKUP_SkulvaneUser.ini: No such file or directory\n",
-     kRestoreEachDone},
     // Under sudo in a player's folder, the player's links lead nowhere the player could not go.
     {"RootReadingAFileOnlyRootMayRead",
      [](const fs::path& game) { LinkedToRoots(game, "private/secret"); }, "2 y n n x\n",

@@ -137,6 +137,14 @@ TEST_P(Dialogue, TranscriptAndFiles) {
   EXPECT_EQ(Disk(), After(c));
 }
 
+TEST_F(Session, RestoreBringsBackWhatWasBackedUp) {
+  const SessionCase& backup = support::SessionCaseNamed("BackupAllFresh");
+  ExpectSession(backup);
+  WriteLive(kEdited);
+  ExpectSession(support::SessionCaseNamed("RestoreEachAllYes"));
+  EXPECT_EQ(Disk(), After(backup));
+}
+
 inline std::string CaseName(const ::testing::TestParamInfo<SessionCase>& info) {
   return info.param.name;
 }

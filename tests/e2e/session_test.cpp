@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <string>
 #include <vector>
 
@@ -62,35 +61,6 @@ TEST_F(Session, CommandLineArgumentsAreIgnored) {
   const SessionCase& c = SessionCaseNamed("BackupAllFresh");
   ExpectSession(c, false, {"--help"});
   EXPECT_EQ(Disk(), After(c));
-}
-
-TEST_F(Session, RestoreBringsBackWhatWasBackedUp) {
-  ExpectSession(SessionCaseNamed("BackupAllFresh"));
-  WriteLive(kEdited);
-  ExpectSession(SessionCaseNamed("RestoreAll"));
-  EXPECT_EQ(Disk(), After(SessionCaseNamed("BackupAllFresh")));
-}
-
-TEST_F(Session, NamesOnDiskMatchIgnoringCase) {
-  fs::remove_all(game_ / "System");
-  const std::array<const char*, 3> names = {"skaux.ini", "skulvaneuser.ini", "SKLOADOUTS.INI"};
-  WriteLive(kLive, "system", names);
-  support::WriteFile(game_ / "skulvane_backups/backup_skaux.ini", kOld[0]);
-
-  ExpectSession(SessionCaseNamed("BackupAllOverOldBackup"));
-  Tree expected = {{"skulvane_backups/", ""},
-                   {"skulvane_backups/backup_skaux.ini", kLive[0]},
-                   {"skulvane_backups/BACKUP_SkulvaneUser.ini", kLive[1]},
-                   {"skulvane_backups/BACKUP_SkLoadouts.ini", kLive[2]}};
-  expected["system/"] = "";
-  for (int i = 0; i < 3; ++i) {
-    expected["system/" + std::string(names[i])] = kLive[i];
-  }
-  EXPECT_EQ(Disk(), expected);
-
-  WriteLive(kEdited, "system", names);
-  ExpectSession(SessionCaseNamed("RestoreEachAllYes"));
-  EXPECT_EQ(Disk(), expected);
 }
 
 }  // namespace

@@ -206,13 +206,6 @@ using support::SessionCaseNamed;
 INSTANTIATE_TEST_SUITE_P(Sessions, Dialogue,
                          ::testing::ValuesIn(support::SessionCasesFor("windows")), CaseName);
 
-TEST_F(Session, RestoreBringsBackWhatWasBackedUp) {
-  ExpectSession(SessionCaseNamed("BackupAllFresh"));
-  WriteLive(kEdited);
-  ExpectSession(SessionCaseNamed("RestoreEachAllYes"));
-  EXPECT_EQ(Disk(), After(SessionCaseNamed("BackupAllFresh")));
-}
-
 TEST_F(Session, BacksUpWithTheSystemInterpreterItself) {
   UseMarker(false);
   const Outcome run = RunProgram(game_, "\n1\nx\n");

@@ -77,7 +77,6 @@ TEST_F(DurableCopy, FailedCopyLeavesTheTargetAsItWas) {
   WriteFile("S/a.ini", std::string(100000, 'n'));
   WriteFile("D/a.ini", "old");
   fs::create_symlink("loop.ini", "D/loop.ini");
-  fs::create_symlink("gone.ini", "D/nowhere.ini");
   fs::create_symlink("/proc/self/pagemap", "D/pagemap.ini");  // more bytes than its size says
   struct Case {
     const char* line;
@@ -91,8 +90,6 @@ TEST_F(DurableCopy, FailedCopyLeavesTheTargetAsItWas) {
       {"copy S\\a.ini D\\folder.ini", "Cannot copy to D\\folder.ini: Is a directory\n"},
       {"copy S\\a.ini D\\loop.ini",
        "Cannot copy to D\\loop.ini: Too many levels of symbolic links\n"},
-      {"copy S\\a.ini D\\nowhere.ini",
-       "Cannot copy to D\\nowhere.ini: Not writing through a link to nothing\n"},
       {"copy D\\a.ini D\\A.INI", "Cannot copy to D\\A.INI: It is the same file as the source\n"},
       {"copy D\\pagemap.ini D\\a.ini",
        "Cannot copy D\\pagemap.ini: D\\pagemap.ini -> /proc is one "
@@ -106,21 +103,6 @@ TEST_F(DurableCopy, FailedCopyLeavesTheTargetAsItWas) {
     EXPECT_EQ(ReadFile("D/a.ini"), "old") << c.line;
     EXPECT_EQ(Names(), before) << c.line;
   }
-
-  // A write that fails part-way, here at a file-size limit (SIGXFSZ ignored, as the program
-  // has it from its start).
-  const auto default_action = signal(SIGXFSZ, SIG_IGN);
-  struct rlimit saved;
-  getrlimit(RLIMIT_FSIZE, &saved);
-  struct rlimit small = saved;
-  small.rlim_cur = 4096;
-  setrlimit(RLIMIT_FSIZE, &small);
-  const Output output = RunLine("copy S\\a.ini D\\a.ini");
-  setrlimit(RLIMIT_FSIZE, &saved);
-  signal(SIGXFSZ, default_action);
-  EXPECT_EQ(output.err, "Cannot copy to D\\a.ini: File too large\n");
-  EXPECT_EQ(ReadFile("D/a.ini"), "old");
-  EXPECT_EQ(Names(), before);
 }
 
 TEST_F(DurableCopy, CopyOntoALinkReplacesTheFileItPointsTo) {
