@@ -46,21 +46,17 @@ TEST(ParseCommandLine, RecognisesOnlyTheFourCommands) {
 }
 
 TEST(ParseCommandLine, TakesTheProgramsOwnLinesApart) {
-  EXPECT_EQ(linux_shell::parse_command_line(backup::kMakeBackupFolderCommand).folder,
-            "Skulvane_Backups");
-  const char* const names[] = {"SkAux.ini", "SkulvaneUser.ini", "SkLoadouts.ini"};
-  static_assert(std::size(names) == std::size(backup::kSettingsFiles));
-  for (std::size_t i = 0; i < std::size(names); ++i) {
-    const std::string live = std::string("System\\") + names[i];
-    const std::string copy = std::string("Skulvane_Backups\\BACKUP_") + names[i];
-    const linux_shell::Command backup =
-        linux_shell::parse_command_line(backup::kSettingsFiles[i].backup_command);
-    const linux_shell::Command restore =
-        linux_shell::parse_command_line(backup::kSettingsFiles[i].restore_command);
-    EXPECT_EQ(backup.kind, linux_shell::CommandKind::copy);
-    EXPECT_EQ(std::string(backup.source) + " " + std::string(backup.target), live + " " + copy);
-    EXPECT_EQ(restore.kind, linux_shell::CommandKind::copy);
-    EXPECT_EQ(std::string(restore.source) + " " + std::string(restore.target), copy + " " + live);
+  const linux_shell::Command md = linux_shell::parse_command_line(backup::kMakeBackupFolderCommand);
+  EXPECT_EQ(md.kind, linux_shell::CommandKind::make_folder);
+  for (const backup::SettingsFile& file : backup::kSettingsFiles) {
+    const linux_shell::Command out = linux_shell::parse_command_line(file.backup_command);
+    const linux_shell::Command back = linux_shell::parse_command_line(file.restore_command);
+    EXPECT_EQ(out.kind, linux_shell::CommandKind::copy) << file.backup_command;
+    EXPECT_EQ(back.kind, linux_shell::CommandKind::copy) << file.restore_command;
+    // The backup goes into the folder that md makes, and the restore copies it back.
+    EXPECT_EQ(out.target.substr(0, out.target.find('\\')), md.folder) << file.backup_command;
+    EXPECT_EQ(back.source, out.target) << file.restore_command;
+    EXPECT_EQ(back.target, out.source) << file.restore_command;
   }
 }
 
