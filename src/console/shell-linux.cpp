@@ -21,6 +21,7 @@
 #include "console/linux/durable_copy.hpp"
 #include "console/linux/fatal_signals.hpp"
 #include "console/linux/folder_owner.hpp"
+#include "console/linux/make_folder.hpp"
 #include "console/linux/terminal.hpp"
 #include "console/shell.hpp"
 

@@ -1,4 +1,4 @@
-// Folders made, and files replaced only by complete copies that are on disk.
+// Files replaced only by complete copies that are on disk.
 //
 // Both operands are resolved by path_walk.hpp, by handles, by the rule stated there: a copy
 // never goes where the user it runs as could not go safely on their own.
@@ -37,10 +37,6 @@
 #include "console/linux/result.hpp"
 
 namespace linux_shell {
-
-/// Creates the folder `written` (made durable in its parent before it returns); a folder that
-/// exists is left as it was, and `existed` says so.
-Result make_folder(std::string_view written, bool& existed);
 
 /// Replaces `target` with a copy of the regular file `source` (both as a command line writes
 /// them), by the protocol above. The result's side says which operand a failure belongs to.

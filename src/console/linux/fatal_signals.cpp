@@ -1,22 +1,22 @@
 #include "console/linux/fatal_signals.hpp"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
-#include <cstring>
 
 namespace linux_shell {
 
 namespace {
 
-volatile sig_atomic_t g_terminal_taken = 0;
-termios g_saved_terminal;
+constexpr int kMostCleanups = 4;
+SignalCleanup g_cleanups[kMostCleanups];
+volatile sig_atomic_t g_cleanup_count = 0;
 
-volatile sig_atomic_t g_temporary_exists = 0;
-int g_temporary_folder = -1;
-char g_temporary_name[NAME_MAX + 1];
+void run_cleanups(bool stopping) {
+  for (int i = 0; i < g_cleanup_count; ++i) {
+    g_cleanups[i](stopping);
+  }
+}
 
 /// Signals whose default action does not end the program; every other one does.
 bool leaves_the_program_running(int signal_number) {
@@ -46,21 +46,10 @@ void raise_unblocked(int signal_number) {
   sigprocmask(SIG_UNBLOCK, &only, nullptr);
 }
 
-void put_terminal_back() {
-  if (g_terminal_taken != 0) {
-    tcsetattr(STDIN_FILENO, TCSANOW, &g_saved_terminal);
-    // The pause's prompt stays on a line of its own, where the line can still be ended.
-    if (write(STDOUT_FILENO, "\n", 1) != 1) {
-    }
-  }
-}
-
 extern "C" void clean_up_and_die(int signal_number) {
-  // The temporary first: ending the line may raise SIGPIPE, which ends the program at once.
-  if (g_temporary_exists != 0) {
-    unlinkat(g_temporary_folder, g_temporary_name, 0);
-  }
-  put_terminal_back();
+  // Every signal is blocked meanwhile (sa_mask): one that a cleanup causes (SIGPIPE from ending
+  // a line) waits, and this one ends the program first.
+  run_cleanups(false);
   // SA_RESETHAND made the action the default one: this ends the program as the signal would
   // have.
   raise_unblocked(signal_number);
@@ -70,8 +59,7 @@ struct sigaction g_stop_action;
 
 extern "C" void give_back_and_stop(int) {
   const int saved_errno = errno;
-  put_terminal_back();
-  g_terminal_taken = 0;
+  run_cleanups(true);
   // The action is the default one now (SA_RESETHAND): this stops the program, until continued.
   raise_unblocked(SIGTSTP);
   sigaction(SIGTSTP, &g_stop_action, nullptr);
@@ -123,30 +111,14 @@ void unblock_signals(const sigset_t& previous) {
   sigprocmask(SIG_SETMASK, &previous, nullptr);
 }
 
-void terminal_taken(const termios& saved) {
-  // The modes first, so that a handler never sees the record without them.
-  g_terminal_taken = 0;
-  g_saved_terminal = saved;
-  g_terminal_taken = 1;
-}
-
-void terminal_given_back() {
-  g_terminal_taken = 0;
-}
-
-bool temporary_created(int folder, const char* name) {
-  const std::size_t length = std::strlen(name);
-  if (length >= sizeof g_temporary_name) {
+bool on_fatal_signal(SignalCleanup cleanup) {
+  if (g_cleanup_count >= kMostCleanups) {
     return false;
   }
-  std::memcpy(g_temporary_name, name, length + 1);
-  g_temporary_folder = folder;
-  g_temporary_exists = 1;
+  // The entry first, then the count: a handler never sees the count without its entry.
+  g_cleanups[g_cleanup_count] = cleanup;
+  g_cleanup_count = g_cleanup_count + 1;
   return true;
-}
-
-void temporary_gone() {
-  g_temporary_exists = 0;
 }
 
 }  // namespace linux_shell

@@ -8,8 +8,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "console/linux/fatal_signals.hpp"
 #include "console/linux/path_walk.hpp"
@@ -61,15 +63,30 @@ void clear_leftover(int folder, const std::string& name) {
   }
 }
 
-/// Call with signals blocked, just after `name` was or was not `made`: records it for the signal
-/// handlers.
+// What a signal that ends the program removes: the temporary file of this run that has a name.
+volatile sig_atomic_t g_named = 0;
+int g_named_folder = -1;
+char g_named_name[NAME_MAX + 1];
+
+void remove_on_signal(bool stopping) {
+  if (!stopping && g_named != 0) {
+    unlinkat(g_named_folder, g_named_name, 0);
+  }
+}
+
+/// Call with signals blocked, just after `name` was or was not `made`: records it for a signal
+/// that ends the program, or, where it cannot be recorded, removes it again.
 bool record_name(TemporaryFile& file, const std::string& name, bool made) {
-  if (made && !temporary_created(file.folder, name.c_str())) {
+  static const bool registered = on_fatal_signal(remove_on_signal);
+  if (made && (!registered || name.size() >= sizeof g_named_name)) {
     unlinkat(file.folder, name.c_str(), 0);
-    errno = ENAMETOOLONG;
+    errno = registered ? ENAMETOOLONG : ENOMEM;
     made = false;
   }
   if (made) {
+    std::memcpy(g_named_name, name.c_str(), name.size() + 1);
+    g_named_folder = file.folder;
+    g_named = 1;
     file.name = name;
   }
   file.named = made;
@@ -79,7 +96,7 @@ bool record_name(TemporaryFile& file, const std::string& name, bool made) {
 /// Forgets the name, once it is gone from the folder.
 void forget_name(TemporaryFile& file) {
   const sigset_t mask = block_signals();
-  temporary_gone();
+  g_named = 0;
   file.named = false;
   unblock_signals(mask);
 }

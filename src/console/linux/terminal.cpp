@@ -83,9 +83,36 @@ void show_pause_prompt() {
   std::fflush(stdout);
 }
 
+/// Ends the pause's line: after its key, and when a signal ends or stops the program during
+/// the pause (so that the prompt keeps a line of its own). Safe in a signal handler.
 void end_pause_line() {
-  std::fputc('\n', stdout);
   std::fflush(stdout);
+  if (write(STDOUT_FILENO, "\n", 1) != 1) {
+  }
+}
+
+// While a pause holds the terminal in raw modes: the modes to put back.
+volatile sig_atomic_t g_taken = 0;
+termios g_saved;
+
+/// A signal that ends or stops the program during a pause puts the terminal back first; a stop
+/// also forgets it, as the terminal is given back.
+void give_back_on_signal(bool stopping) {
+  if (g_taken != 0) {
+    tcsetattr(STDIN_FILENO, TCSANOW, &g_saved);
+    end_pause_line();
+    g_taken = stopping ? 0 : g_taken;
+  }
+}
+
+/// Records `saved` as the modes to put back: a signal from now on puts them back.
+void terminal_taken(const termios& saved) {
+  static const bool registered = on_fatal_signal(give_back_on_signal);
+  static_cast<void>(registered);
+  // The modes first, so that a handler never sees the record without them.
+  g_taken = 0;
+  g_saved = saved;
+  g_taken = 1;
 }
 
 /// The modes of the pause: single bytes as they come, no echo, no flow control (Ctrl-S and
@@ -156,7 +183,7 @@ void wait_for_key() {
   // the next answer.
   tcflush(STDIN_FILENO, TCIFLUSH);
   tcsetattr(STDIN_FILENO, TCSANOW, &saved);
-  terminal_given_back();
+  g_taken = 0;
   sigprocmask(SIG_SETMASK, &outside, nullptr);
   end_pause_line();
 }
