@@ -1,6 +1,7 @@
 // Fuzzes reading answers and matching keys. The fuzz data is the whole of standard input; it is
-// read answer by answer until it ends, and every answer is compared with what a tokeniser
-// written here, independently of the reader, makes of the same bytes.
+// read answer by answer until it ends, and each read is checked against properties that any
+// sound reading has, with no second tokeniser: what a read took is blanks and then the word it
+// answered, it stops where a blank or the end follows, and the answer is that word upper-cased.
 #include <cstddef>
 #include <cstdint>
 #include <ios>
@@ -9,7 +10,6 @@
 #include <streambuf>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "check.hpp"
 #include "console/console.hpp"
@@ -25,29 +25,6 @@ bool IsWhite(char c) {
 
 char Upper(char c) {
   return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-/// Where one word lies in the input: [begin, end).
-struct Word {
-  std::size_t begin;
-  std::size_t end;
-};
-
-std::vector<Word> WordsOf(std::string_view input) {
-  std::vector<Word> words;
-  std::size_t i = 0;
-  while (i < input.size()) {
-    if (IsWhite(input[i])) {
-      ++i;
-      continue;
-    }
-    const std::size_t begin = i;
-    while (i < input.size() && !IsWhite(input[i])) {
-      ++i;
-    }
-    words.push_back({begin, i});
-  }
-  return words;
 }
 
 /// Hands out the input one byte per refill, so that every word straddles refills.
@@ -94,36 +71,35 @@ void CheckMatchRules(const console::Answer& a, std::string_view word) {
   }
 }
 
-/// Reads `in` to its end and checks every answer against `words`; `position` tells how many
-/// bytes of `input` the reader has taken.
+/// Reads `in` to its end and checks every answer against what the read took of `input`;
+/// `position` tells how many bytes of it the reader has taken.
 template <typename Position>
-void CheckReads(std::istream& in, std::string_view input, const std::vector<Word>& words,
-                Position position) {
-  // One read per word, one that finds the end, one more to see that the end stays.
-  for (std::size_t i = 0; i < words.size() + 2; ++i) {
+void CheckReads(std::istream& in, std::string_view input, Position position) {
+  for (std::size_t taken = 0, ends = 0; ends < 2;) {
     const console::Answer a = console::read_answer(in);
-    SK_FUZZ_CHECK(a.length <= console::kAnswerCapacity);
-    if (i >= words.size()) {
-      SK_FUZZ_CHECK(console::input_ended(a));
-      SK_FUZZ_CHECK(a.length == 0 && !a.over_long);
-      SK_FUZZ_CHECK(position() == input.size());
+    const std::size_t now = position();
+    SK_FUZZ_CHECK(now >= taken && a.length <= console::kAnswerCapacity);
+    std::string_view read = input.substr(taken, now - taken);
+    taken = now;
+    while (!read.empty() && IsWhite(read.front())) {
+      read.remove_prefix(1);
+    }
+    if (console::input_ended(a)) {  // the end: it stays, and nothing but blanks was left
+      SK_FUZZ_CHECK(read.empty() && now == input.size() && !a.over_long);
       for (const char* key : kKeys) {
         SK_FUZZ_CHECK(!console::matches(a, key));
       }
+      ++ends;
       continue;
     }
-    const std::string_view word = input.substr(words[i].begin, words[i].end - words[i].begin);
-    SK_FUZZ_CHECK(!console::input_ended(a));
-    SK_FUZZ_CHECK(a.over_long == (word.size() > console::kAnswerCapacity));
-    SK_FUZZ_CHECK(a.length == (a.over_long ? console::kAnswerCapacity : word.size()));
-    for (std::size_t j = 0; j < a.length; ++j) {
-      SK_FUZZ_CHECK(!IsWhite(a.text[j]));
-      SK_FUZZ_CHECK(!(a.text[j] >= 'a' && a.text[j] <= 'z'));
-      SK_FUZZ_CHECK(a.text[j] == Upper(word[j]));
+    // One word, all of it, and the blank after it left for the next read.
+    SK_FUZZ_CHECK(ends == 0 && !read.empty() && (now == input.size() || IsWhite(input[now])));
+    SK_FUZZ_CHECK(a.over_long == (read.size() > console::kAnswerCapacity));
+    SK_FUZZ_CHECK(a.length == (a.over_long ? console::kAnswerCapacity : read.size()));
+    for (std::size_t j = 0; j < read.size(); ++j) {
+      SK_FUZZ_CHECK(!IsWhite(read[j]) && (j >= a.length || a.text[j] == Upper(read[j])));
     }
-    // The whitespace after the word, and all that follows, is left for the next read.
-    SK_FUZZ_CHECK(position() == words[i].end);
-    CheckMatchRules(a, word);
+    CheckMatchRules(a, read);
   }
 }
 
@@ -131,16 +107,14 @@ void CheckReads(std::istream& in, std::string_view input, const std::vector<Word
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view input(reinterpret_cast<const char*>(data), size);
-  const std::vector<Word> words = WordsOf(input);
-
   std::istringstream whole{std::string(input)};
-  CheckReads(whole, input, words, [&] {
+  CheckReads(whole, input, [&] {
     return static_cast<std::size_t>(
         whole.rdbuf()->pubseekoff(0, std::ios_base::cur, std::ios_base::in));
   });
 
   Trickle trickle(input);
   std::istream trickled(&trickle);
-  CheckReads(trickled, input, words, [&] { return trickle.position(); });
+  CheckReads(trickled, input, [&] { return trickle.position(); });
   return 0;
 }

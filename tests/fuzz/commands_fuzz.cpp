@@ -1,4 +1,4 @@
-// Fuzzes how the POSIX command layer reads a command line. Only the parser runs: nothing is
+// Fuzzes how the Linux command layer reads a command line. Only the parser runs: nothing is
 // carried out, so no file is touched. Each result is checked against properties that any sound
 // reading has, without a second parser to compare with: operands are whole words of the line, a
 // recognised line is exactly its command word and its operands, a refused byte makes the line
@@ -21,11 +21,7 @@ bool IsSeparator(char c) {
   return c == ' ' || c == '\t';
 }
 
-/// Control characters (tab aside), DEL and the double quote make a line unknown.
-bool IsRefused(char c) {
-  const unsigned char u = static_cast<unsigned char>(c);
-  return (u < 0x20 && c != '\t') || u == 0x7f || c == '"';
-}
+using linux_shell::is_refused;
 
 /// True when `part` is a whole word of `line`: within it, not empty, no separator or refused
 /// byte in it, and a separator or the line's end on each side.
@@ -36,7 +32,7 @@ bool IsWordOf(std::string_view part, std::string_view line) {
     return false;
   }
   for (char c : part) {
-    if (IsSeparator(c) || IsRefused(c)) {
+    if (IsSeparator(c) || is_refused(c)) {
       return false;
     }
   }
@@ -87,7 +83,7 @@ void CheckLine(std::string_view line) {
                      : got.source.empty() && got.target.empty());
   SK_FUZZ_CHECK(copy ? got.source.data() < got.target.data() : true);
   for (char c : line) {
-    SK_FUZZ_CHECK(!IsRefused(c) || got.kind == CommandKind::unknown);
+    SK_FUZZ_CHECK(!is_refused(c) || got.kind == CommandKind::unknown);
   }
   // A recognised line is its command word, in any case, and its operands, and nothing else.
   const struct {

@@ -12,13 +12,12 @@ bool is_separator(char c) {
   return c == ' ' || c == '\t';
 }
 
-/// A control character (tab aside), DEL or a quote, wherever it stands, makes a line unknown.
+}  // namespace
+
 bool is_refused(char c) {
   const unsigned char u = static_cast<unsigned char>(c);
   return (u < 0x20 && c != '\t') || u == 0x7f || c == '"';
 }
-
-}  // namespace
 
 Command parse_command_line(std::string_view line) {
   constexpr Command kUnknown{CommandKind::unknown, {}, {}, {}};

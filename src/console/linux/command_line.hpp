@@ -1,4 +1,4 @@
-// A fixed command line taken apart, as the POSIX build reads the lines it carries out itself.
+// A fixed command line taken apart, as the Linux build reads the lines it carries out itself.
 // Pure: nothing here touches a file, the screen or the keyboard.
 #pragma once
 
@@ -16,6 +16,10 @@ struct Command {
   std::string_view source;  ///< the source of "copy"; empty otherwise
   std::string_view target;  ///< the target of "copy"; empty otherwise
 };
+
+/// True for a byte that makes any line holding it unknown, wherever it stands: a control
+/// character other than tab, DEL, or a double quote.
+bool is_refused(char c);
 
 /// Splits `line` at runs of blanks and tabs and recognises "cls", "pause", "md NAME" and
 /// "copy SRC DST", the command word in any case. Any other word, a wrong number of arguments,
