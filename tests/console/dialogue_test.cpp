@@ -64,8 +64,6 @@ TEST_P(Dialogue, WritesTheTranscriptAndRunsTheCommandLines) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sessions, Dialogue, ::testing::ValuesIn(SessionCasesFor("linux")),
-                         [](const ::testing::TestParamInfo<SessionCase>& info) {
-                           return info.param.name;
-                         });
+                         support::CaseName<SessionCase>);
 
 }  // namespace

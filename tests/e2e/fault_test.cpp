@@ -74,17 +74,13 @@ bool FindUnprivilegedUser(User& user) {
   return false;
 }
 
-class Faults : public ScratchTest {
+class Faults : public GameTest {
  protected:
   void SetUp() override {
-    ScratchTest::SetUp();
-    game_ = root_ / "game";
-    fs::create_directories(game_ / "System");
+    GameTest::SetUp();
     fs::create_directories(game_ / "Skulvane_Backups");
     fs::create_directories(root_ / "roots");  // folders of root's beside the game, where used
   }
-
-  fs::path game_;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -347,9 +343,7 @@ TEST_P(FailedCopy, LeavesEverythingAsItWasAndTheDialogueGoesOn) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Copies, FailedCopy, ::testing::ValuesIn(kFaults),
-                         [](const ::testing::TestParamInfo<Fault>& info) {
-                           return std::string(info.param.name);
-                         });
+                         support::CaseName<Fault>);
 
 // ---------------------------------------------------------------------------------------------
 // Kills

@@ -87,11 +87,10 @@ struct Shown {
 Shown RunSession(const fs::path& game, const std::string& input, bool closed_input,
                  const std::vector<std::string>& args);
 
-class Session : public support::ScratchTest {
+class Session : public support::GameTest {
  protected:
   void SetUp() override {
-    ScratchTest::SetUp();
-    game_ = root_ / "game";
+    GameTest::SetUp();
     WriteLive(kLive);
   }
 
@@ -124,8 +123,6 @@ class Session : public support::ScratchTest {
   Tree Disk() const {
     return support::FolderTree(game_);
   }
-
-  fs::path game_;
 };
 
 class Dialogue : public Session, public ::testing::WithParamInterface<SessionCase> {};
@@ -143,10 +140,6 @@ TEST_F(Session, RestoreBringsBackWhatWasBackedUp) {
   WriteLive(kEdited);
   ExpectSession(support::SessionCaseNamed("RestoreEachAllYes"));
   EXPECT_EQ(Disk(), After(backup));
-}
-
-inline std::string CaseName(const ::testing::TestParamInfo<SessionCase>& info) {
-  return info.param.name;
 }
 
 }  // namespace session

@@ -55,7 +55,7 @@ namespace {
 using support::SessionCaseNamed;
 
 INSTANTIATE_TEST_SUITE_P(Sessions, Dialogue, ::testing::ValuesIn(support::SessionCasesFor("linux")),
-                         CaseName);
+                         support::CaseName<SessionCase>);
 
 TEST_F(Session, CommandLineArgumentsAreIgnored) {
   const SessionCase& c = SessionCaseNamed("BackupAllFresh");

@@ -204,7 +204,8 @@ namespace {
 using support::SessionCaseNamed;
 
 INSTANTIATE_TEST_SUITE_P(Sessions, Dialogue,
-                         ::testing::ValuesIn(support::SessionCasesFor("windows")), CaseName);
+                         ::testing::ValuesIn(support::SessionCasesFor("windows")),
+                         support::CaseName<SessionCase>);
 
 TEST_F(Session, BacksUpWithTheSystemInterpreterItself) {
   UseMarker(false);

@@ -395,9 +395,6 @@ TEST_P(AtATerminal, Dialogue) {
   EXPECT_TRUE(SameModes(session.modes_at_start, modes_at_end));
 }
 
-INSTANTIATE_TEST_SUITE_P(Keys, AtATerminal, ::testing::ValuesIn(kCases),
-                         [](const ::testing::TestParamInfo<Case>& info) {
-                           return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(Keys, AtATerminal, ::testing::ValuesIn(kCases), support::CaseName<Case>);
 
 }  // namespace

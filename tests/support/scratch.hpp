@@ -35,4 +35,22 @@ class ScratchTest : public ::testing::Test {
   fs::path root_;
 };
 
+/// A scratch folder holding a game folder, `game_`, with its System folder.
+class GameTest : public ScratchTest {
+ protected:
+  void SetUp() override {
+    ScratchTest::SetUp();
+    game_ = root_ / "game";
+    fs::create_directories(game_ / "System");
+  }
+
+  fs::path game_;
+};
+
+/// The name of a parameterised case, for INSTANTIATE_TEST_SUITE_P: its `name`.
+template <typename Case>
+std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
+  return info.param.name;
+}
+
 }  // namespace support
