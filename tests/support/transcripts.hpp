@@ -19,7 +19,9 @@
 #include <algorithm>
 #include <array>
 #include <functional>
+#include <iterator>
 #include <ostream>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -62,23 +64,6 @@ inline std::string Unescape(std::string_view text) {
   return out;
 }
 
-/// The words of `text`, separated by blanks and commas.
-inline std::vector<std::string> Words(std::string_view text) {
-  std::vector<std::string> words;
-  std::string word;
-  for (const char c : std::string(text) + " ") {
-    if (c == ' ' || c == ',') {
-      if (!word.empty()) {
-        words.push_back(word);
-      }
-      word.clear();
-    } else {
-      word += c;
-    }
-  }
-  return words;
-}
-
 inline SessionCase ParseCase(const TranscriptFile& file) {
   SessionCase c;
   c.name = file.name;
@@ -100,7 +85,10 @@ inline SessionCase ParseCase(const TranscriptFile& file) {
     } else if (key == "input") {
       c.input = Unescape(value);
     } else if (key == "after") {
-      const std::vector<std::string> words = Words(value);
+      std::string list(value);
+      std::replace(list.begin(), list.end(), ',', ' ');
+      std::istringstream in(list);
+      const std::vector<std::string> words{std::istream_iterator<std::string>(in), {}};
       c.folder_after = words.size() == 8;
       if ((words.size() != 8 && words.size() != 6) || words[0] != "System") {
         throw std::runtime_error(c.name + ": after: System A B C, Skulvane_Backups D E F");
