@@ -39,15 +39,9 @@ const std::array<const char*, 3> kNames = {"SkAux.ini", "SkulvaneUser.ini", "SkL
 const std::string kPrompt = "Press any key to continue...\n";
 const std::string kFolderExists = "Folder Skulvane_Backups already exists.\n";
 
-/// The last text of the operation of session case `name`: the one before its pause.
-std::string Done(const char* name) {
-  const std::vector<std::string> texts = Texts(SessionCaseNamed(name).transcript);
-  return texts.at(texts.size() - 2);
-}
-
-const std::string kBackupDone = Done("BackupAllFresh");
-const std::string kRestoreAllDone = Done("RestoreAll");
-const std::string kRestoreEachDone = Done("RestoreEachAllYes");
+const std::string kBackupDone = OperationEnd("BackupAllFresh");
+const std::string kRestoreAllDone = OperationEnd("RestoreAll");
+const std::string kRestoreEachDone = OperationEnd("RestoreEachAllYes");
 // The menu and the pause after X, or at the end of the input.
 const std::string kLastCycle = Texts(SessionCaseNamed("ExitUpper").transcript).back() + kPrompt;
 

@@ -214,8 +214,7 @@ TEST_F(Session, BacksUpWithTheSystemInterpreterItself) {
   EXPECT_TRUE(run.finished);
   EXPECT_EQ(run.exit_code, 0u);
   const SessionCase& c = SessionCaseNamed("BackupAllFresh");
-  const std::vector<std::string> texts = support::Texts(c.transcript);
-  std::string done = texts[texts.size() - 2];  // the operation's last text, before its pause
+  std::string done = support::OperationEnd(c.name);
   for (std::size_t at = done.find('\n'); at != std::string::npos; at = done.find('\n', at + 2)) {
     done.insert(at, "\r");
   }

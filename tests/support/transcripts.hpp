@@ -172,6 +172,12 @@ inline std::vector<std::string> Texts(const std::string& transcript) {
   return texts;
 }
 
+/// The last text of the operation of the case named `name`: the one before its pause.
+inline std::string OperationEnd(std::string_view name) {
+  const std::vector<std::string> texts = Texts(SessionCaseNamed(name).transcript);
+  return texts.at(texts.size() - 2);
+}
+
 /// PrintTo for a parameterised test over session cases: its name.
 inline void PrintTo(const SessionCase& c, std::ostream* os) {
   *os << c.name;
