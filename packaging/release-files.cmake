@@ -2,7 +2,9 @@
 # manual page, the players' readme, the Windows resource and manifest, the Debian package's
 # control files. Included by the top CMakeLists.txt.
 
-set(SK_BACKUP_MAINTAINER "sk-backup developers" CACHE STRING
+# The default names the developers at an address of the reserved top-level domain .invalid
+# (RFC 6761), which no mail can reach: whoever publishes the package sets their own.
+set(SK_BACKUP_MAINTAINER "sk-backup developers <developers@sk-backup.invalid>" CACHE STRING
     "Maintainer of the Debian package, as \"Name <address>\"")
 set(SK_BACKUP_SUMMARY "back up and restore the settings files of Skulvane")
 set(SK_BACKUP_DESCRIPTION "sk-backup keeps a safety copy of the three settings files of the game \
