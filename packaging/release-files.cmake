@@ -2,17 +2,9 @@
 # manual page, the players' readme, the Windows resource and manifest, the Debian package's
 # control files. Included by the top CMakeLists.txt.
 
-# The banner is fixed dialogue text and carries the version too: the two must agree.
-file(STRINGS ${PROJECT_SOURCE_DIR}/src/menu.cpp SK_BACKUP_BANNER
-     REGEX "Welcome to sk-backup version " LIMIT_COUNT 1)
-if(NOT SK_BACKUP_BANNER MATCHES "version ([0-9]+(\\.[0-9]+)*)\"")
-  message(FATAL_ERROR "No version in the banner of src/menu.cpp")
-elseif(NOT CMAKE_MATCH_1 STREQUAL PROJECT_VERSION)
-  message(FATAL_ERROR "The banner of src/menu.cpp says version ${CMAKE_MATCH_1}, the "
-                      "project says ${PROJECT_VERSION}: change both together")
-endif()
-
-set(SK_BACKUP_MAINTAINER "sk-backup developers" CACHE STRING
+# The default names the developers at an address of the reserved top-level domain .invalid
+# (RFC 6761), which no mail can reach: whoever publishes the package sets their own.
+set(SK_BACKUP_MAINTAINER "sk-backup developers <developers@sk-backup.invalid>" CACHE STRING
     "Maintainer of the Debian package, as \"Name <address>\"")
 set(SK_BACKUP_SUMMARY "back up and restore the settings files of Skulvane")
 set(SK_BACKUP_DESCRIPTION "sk-backup keeps a safety copy of the three settings files of the game \

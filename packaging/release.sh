@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
 # packaging/release.sh [DIR]: builds the release files from this tree and writes them into DIR
-# (default dist/, next to this tree's top):
+# (default dist/, next to this tree's top), those that PACKAGES names (any of zip, tar.gz and deb,
+# separated by blanks or commas; default all three):
 #   sk-backup-VERSION-win64.zip           sk-backup.exe, README.txt, LICENSE.txt, notices
 #   sk-backup-VERSION-linux-x86_64.tar.gz the static program, man page, README, docs/, LICENSE,
 #                                         notices
 #   sk-backup_VERSION_amd64.deb           the dynamically linked program for Debian
-#   SHA256SUMS                            checked with "sha256sum -c SHA256SUMS" in DIR
+#   SHA256SUMS                            of the files built, checked with "sha256sum -c
+#                                         SHA256SUMS" in DIR
+# Release files of an earlier run in DIR are removed first, so DIR holds this run's alone.
+# VERSION is project()'s in CMakeLists.txt, as each build's CMake cache has it.
 # The same commit gives the same bytes wherever it is built: every time is the last commit's
 # (SOURCE_DATE_EPOCH), archive entries are sorted and owned by root. The build trees are
 # build-release/*. Needs cmake, ninja-build, g++, the mingw-w64 compilers of the win32 thread
@@ -17,6 +21,20 @@ export LC_ALL=C TZ=UTC
 
 top=$(cd "$(dirname "$0")/.." && pwd)
 dist=$(realpath -m "${1:-$top/dist}")
+packages=" ${PACKAGES:-zip tar.gz deb} "
+packages=${packages//,/ }
+if [[ -z ${packages// /} ]]; then
+  echo "release.sh: PACKAGES names no package; it may name zip, tar.gz and deb" >&2
+  exit 1
+fi
+for package in $packages; do
+  if [[ ! " zip tar.gz deb " == *" $package "* ]]; then
+    echo "release.sh: PACKAGES names \"$package\"; it may name zip, tar.gz and deb" >&2
+    exit 1
+  fi
+done
+# Whether the package $1 is to be built.
+wanted() { [[ "$packages" == *" $1 "* ]]; }
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$top" log -1 --format=%ct)}
 build=$top/build-release
 # Ninja builds in parallel; warnings are errors, as in every preset.
@@ -31,7 +49,8 @@ mkdir -p "$build" "$dist"
 rm -f "$dist"/sk-backup[-_]* "$dist/SHA256SUMS"
 
 # Builds the program in build-release/$1 and installs it stripped into build-release/$1-stage
-# under the prefix $2; the remaining arguments go to cmake's configure step.
+# under the prefix $2; the remaining arguments go to cmake's configure step. Sets version to the
+# project's version.
 build_and_stage() {
   local name=$1 prefix=$2
   shift 2
@@ -44,6 +63,7 @@ build_and_stage() {
     echo "release.sh: building $name failed (log above, in $log)" >&2
     exit 1
   fi
+  version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/$name/CMakeCache.txt")
 }
 
 # Gives every file and folder under $1 the release time and plain permissions.
@@ -61,10 +81,12 @@ check_no_build_paths() {
   fi
 }
 
+# The release files made, in DIR.
+made=()
 
 # The Windows program.
+if wanted zip; then
 build_and_stage windows / --toolchain "$top/cmake/mingw-w64-x86_64.cmake"
-version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/windows/CMakeCache.txt")
 zip_dir=sk-backup-$version-win64
 mv "$build/windows-stage" "$build/$zip_dir"
 normalise "$build/$zip_dir"
@@ -81,8 +103,11 @@ if (($(wc -l <"$readme") > 240)); then
   exit 1
 fi
 (cd "$build" && find "$zip_dir" -type f | sort | zip -X -D -9 -q "$dist/$zip_dir.zip" -@)
+made+=("$zip_dir.zip")
+fi
 
 # The static Linux program, in the usual layout under one folder.
+if wanted tar.gz; then
 build_and_stage linux-static / -DSK_BACKUP_STATIC=ON
 tar_dir=sk-backup-$version-linux-x86_64
 mv "$build/linux-static-stage" "$build/$tar_dir"
@@ -90,9 +115,12 @@ normalise "$build/$tar_dir"
 check_no_build_paths "$build/$tar_dir"
 tar -C "$build" --sort=name --format=gnu --mtime="@$SOURCE_DATE_EPOCH" --owner=0 --group=0 \
   --numeric-owner -cf - "$tar_dir" | gzip -9 -n >"$dist/$tar_dir.tar.gz"
+made+=("$tar_dir.tar.gz")
+fi
 
 # The Debian package: the program linked dynamically with Debian's hardening flags, its
 # dependencies worked out by dpkg-shlibdeps.
+if wanted deb; then
 export DEB_BUILD_MAINT_OPTIONS=hardening=+all
 CPPFLAGS=$(dpkg-buildflags --get CPPFLAGS)
 CXXFLAGS=$(dpkg-buildflags --get CXXFLAGS)
@@ -125,9 +153,11 @@ sed -e "s/\${INSTALLED_SIZE}/$installed_size/" -e "s/\${DEPENDS}/$depends/" \
 (cd "$deb" && find usr -type f | sort | xargs md5sum >DEBIAN/md5sums)
 normalise "$deb"
 dpkg-deb --root-owner-group -Zxz --build "$deb" "$dist/sk-backup_${version}_amd64.deb" >/dev/null
+made+=("sk-backup_${version}_amd64.deb")
+fi
 
 cd "$dist"
-sha256sum "$zip_dir.zip" "$tar_dir.tar.gz" "sk-backup_${version}_amd64.deb" >SHA256SUMS
+sha256sum "${made[@]}" >SHA256SUMS
 sha256sum -c --quiet SHA256SUMS
 echo "Release files of $(git -C "$top" describe --always --dirty) in $dist:"
 cat SHA256SUMS

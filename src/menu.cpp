@@ -2,6 +2,7 @@
 
 #include "backup/backup.hpp"
 #include "console/console.hpp"
+#include "sk_backup_version.hpp"
 
 namespace menu {
 
@@ -13,7 +14,7 @@ constexpr const char* kDisclaimer[] = {
 };
 
 constexpr const char* kMenu[] = {
-    "Welcome to sk-backup version 1.0",
+    version::kBanner,
     "\n\n\nWhat would you like to do?",
     "\n\n1)  Back up all files(you will lose any previously backed up files).",
     "\n2)  Back up files individually(you will lose any previously backed up files).",
