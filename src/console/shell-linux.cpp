@@ -5,7 +5,7 @@
 //   md     creates a folder, leaving an existing one as it was;
 //   copy   replaces the target only with a complete, flushed copy.
 // Names are looked up as Windows does, ignoring the case of ASCII letters. This file only takes
-// a line apart, hands it to the room that carries it out (posix/) and writes the reports:
+// a line apart, hands it to the room that carries it out (linux/) and writes the reports:
 // successes on standard output, failures on standard error, each in place and whole.
 
 #include <fcntl.h>

@@ -14,7 +14,7 @@ void run_command(const char* line);
 void open_closed_standard_streams();
 
 /// What the platform needs before the dialogue starts; main() calls it once console::start()
-/// has set up the streams. On POSIX: a run as root in a folder of another user's becomes that user
+/// has set up the streams. On Linux: a run as root in a folder of another user's becomes that user
 /// (or ends, having done nothing), the cleanup for signals that end or stop the program is
 /// installed, and a standard input left non-blocking is made blocking. Nothing on Windows.
 void prepare_platform();

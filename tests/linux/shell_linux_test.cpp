@@ -1,4 +1,4 @@
-// The POSIX command layer's dispatch: lines it does not know, the terminal's commands where
+// The Linux command layer's dispatch: lines it does not know, the terminal's commands where
 // there is no terminal, and the standard streams at start.
 #include <fcntl.h>
 #include <sys/wait.h>
