@@ -38,6 +38,9 @@ struct Launch {
   const User* user = nullptr;  ///< run as this user instead
 };
 
+/// How long a run of the program may take in a test before it is ended by force.
+inline constexpr auto kDeadline = std::chrono::seconds(20);
+
 /// The exit status of a child that could not become `Launch::user` or enter its folder as that
 /// user.
 constexpr int kCannotSwitchUser = 125;
@@ -90,9 +93,9 @@ inline pid_t Start(const Launch& launch) {
   return pid;
 }
 
-/// The wait status, or -1 when the program was still running after 20 s (it is killed then).
+/// The wait status, or -1 when the program was still running after kDeadline (it is killed then).
 inline int Finish(pid_t pid) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  const auto deadline = std::chrono::steady_clock::now() + kDeadline;
   int status = 0;
   while (waitpid(pid, &status, WNOHANG) == 0) {
     if (std::chrono::steady_clock::now() > deadline) {
