@@ -6,9 +6,6 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>

@@ -2,12 +2,8 @@
 // what the terminal shows read back, for the tests at a real terminal.
 #pragma once
 
-#include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <termios.h>
-#include <unistd.h>
 #if __has_include(<pty.h>)
 #include <pty.h>
 #include <utmp.h>
@@ -17,13 +13,10 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <string>
 
-#include "support/launch.hpp"
+#include "support/launch.hpp"  // also the POSIX calls, <chrono>, <filesystem>, <string>
 
 namespace support {
 
