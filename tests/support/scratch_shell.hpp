@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <string>
 
@@ -48,6 +49,11 @@ class ShellTest : public support::ScratchTest {
   /// With `prepare`, in a child process that calls it first (to change its user or limits),
   /// with nothing open but the standard streams; a child that fails to prepare writes nothing.
   Output RunLine(const char* line, bool (*prepare)() = nullptr) {
+    return Capture([line] { shell::run_command(line); }, prepare);
+  }
+
+  /// Runs `run` as RunLine() runs a line.
+  Output Capture(const std::function<void()>& run, bool (*prepare)() = nullptr) {
     const std::string out_path = root_.string() + ".out";
     const std::string err_path = root_.string() + ".err";
     std::fflush(stdout);
@@ -58,11 +64,11 @@ class ShellTest : public support::ScratchTest {
     dup2(out, 1);
     dup2(err, 2);
     if (prepare == nullptr) {
-      shell::run_command(line);
+      run();
     } else if (const pid_t pid = fork(); pid == 0) {
       close_range(3, ~0u, 0);
       if (prepare()) {
-        shell::run_command(line);
+        run();
       }
       _exit(0);
     } else {
