@@ -35,7 +35,6 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using namespace support;
 
-const std::array<const char*, 3> kNames = {"SkAux.ini", "SkulvaneUser.ini", "SkLoadouts.ini"};
 const std::string kPrompt = "Press any key to continue...\n";
 const std::string kFolderExists = "Folder Skulvane_Backups already exists.\n";
 

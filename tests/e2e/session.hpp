@@ -19,9 +19,7 @@ namespace fs = std::filesystem;
 using support::SessionCase;
 using support::Tree;
 
-/// The three settings files, in the order the program handles them.
-inline const std::array<const char*, 3> kNames = {"SkAux.ini", "SkulvaneUser.ini",
-                                                  "SkLoadouts.ini"};
+using support::kNames;
 
 /// What each of the three settings files holds, in the order of kNames.
 using Contents = std::array<const char*, 3>;

@@ -29,6 +29,11 @@
 
 namespace support {
 
+/// The three settings files, in the order the program handles them and a case's "after:" names
+/// them.
+inline const std::array<const char*, 3> kNames = {"SkAux.ini", "SkulvaneUser.ini",
+                                                  "SkLoadouts.ini"};
+
 /// A transcript file as it is built into the tests: its name (the file's, without .txt) and text.
 struct TranscriptFile {
   const char* name;

@@ -153,7 +153,7 @@ Result copy_file(std::string_view source_written, std::string_view target_writte
   if (target.exists && !S_ISREG(target.st.st_mode)) {
     return Result::refusal("Not a regular file");
   }
-  if (target.exists && target.st.st_dev == source.st_dev && target.st.st_ino == source.st_ino) {
+  if (target.exists && same_file(target.st, source)) {
     return Result::refusal("It is the same file as the source");
   }
   bool in_place = false;

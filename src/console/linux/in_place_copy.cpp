@@ -111,8 +111,7 @@ Result write_in_place(int in, const struct stat& source, const Place& target) {
   }
   struct stat st;
   Bytes old;
-  if (fstat(out.get(), &st) != 0 || st.st_dev != target.st.st_dev ||
-      st.st_ino != target.st.st_ino || st.st_nlink != 1) {
+  if (fstat(out.get(), &st) != 0 || !same_file(st, target.st) || st.st_nlink != 1) {
     return Result::refusal("The file changed while it was copied");
   }
   if (!read_whole(out.get(), st.st_size, old)) {

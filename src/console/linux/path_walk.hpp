@@ -38,6 +38,11 @@ struct Place {
   std::string folder_shown;  ///< how a report names the folder
 };
 
+/// True when `a` and `b` are the status of one and the same file.
+inline bool same_file(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
 /// Resolves `written` (names separated by backslashes or slashes; a leading one starts at the
 /// root) by the rules above. A last name that does not exist gives a Place that does not
 /// exist, in the folder where it would be made, except through a link: a link to nothing is

@@ -45,10 +45,6 @@ std::string name_to_try(int attempt, const std::string& target_name) {
   return name_of_number(number);
 }
 
-bool same_file(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
 /// Removes an earlier run's leftover under `name`, as the header states; anything else there is
 /// left alone.
 void clear_leftover(int folder, const std::string& name) {
