@@ -1,11 +1,8 @@
 // md and copy: folders made, files replaced only by complete copies, in a scratch folder.
 #include <grp.h>
-#include <linux/filter.h>
 #include <linux/fs.h>
-#include <linux/seccomp.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -25,6 +22,7 @@
 
 #include "console/linux/fd.hpp"
 #include "console/linux/temporary_file.hpp"
+#include "support/refuse.hpp"
 #include "support/scratch_shell.hpp"
 #include "support/setup.hpp"
 
@@ -226,31 +224,6 @@ TEST_F(DurableCopy, AReplacedFileKeepsWhatCpKeepsAndHolesStayHoles) {
 // What a child does before its copy.
 bool BecomePlayer() {
   return setgroups(0, nullptr) == 0 && setgid(12345) == 0 && setuid(12345) == 0;
-}
-
-/// Makes the calls `calls` fail with `error`, as a file system or a filter would refuse them.
-/// With `flags`, an openat only where its flags hold one of them.
-bool Refuse(std::initializer_list<long> calls, int error, unsigned flags = 0) {
-  std::vector<struct sock_filter> filter = {
-      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr))};
-  for (const long call : calls) {  // each a match that jumps to the last but one: the refusal
-    filter.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<__u32>(call), 0, 1));
-    filter.push_back(BPF_STMT(BPF_JMP | BPF_JA | BPF_K, 0));  // fixed below
-  }
-  filter.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
-  if (flags != 0) {
-    filter.push_back(BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, args[2])));
-    filter.push_back(BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, flags, 1, 0));
-    filter.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
-  }
-  filter.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | static_cast<__u32>(error)));
-  const std::size_t refusal = filter.size() - (flags != 0 ? 4 : 1);
-  for (std::size_t i = 2; i < refusal; i += 2) {
-    filter[i].k = static_cast<__u32>(refusal - i - 1);
-  }
-  const struct sock_fprog program = {static_cast<unsigned short>(filter.size()), filter.data()};
-  return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
-         prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
 }
 
 bool FewDescriptors() {  // the standard streams and three more
