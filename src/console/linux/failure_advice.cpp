@@ -36,7 +36,7 @@ enum class Advice {
   full_backup_kept,
   full_file_kept,
   full_nothing_made,
-  read_only_drive,
+  read_only_drive
 };
 
 struct AdviceText {
