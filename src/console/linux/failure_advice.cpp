@@ -81,7 +81,7 @@ constexpr AdviceText kAdvice[] = {
      "without sudo; else run it as that user"},
     {Advice::owner_unknown_elsewhere,
      "{what} belongs to user {uid}, who is not in /etc/passwd: if the card or drive comes from "
-     "another machine, make it yours with sudo chown -R \"$USER\": {path}"},
+     "another machine, make it yours with sudo chown \"$USER\": {path}"},
     {Advice::immutable,
      "{what} is marked immutable: lift that with sudo chattr -i {path}, then copy again"},
     {Advice::append_only,
@@ -184,12 +184,10 @@ bool holds_system() {
   return walk("System", Side::source, system).ok() && system.exists && S_ISDIR(system.st.st_mode);
 }
 
-/// The advice for a name that is not there.
-bool not_there(std::string_view first, Side side, bool& given, Advice& advice, Names& names) {
-  const bool system = equal_ignoring_ascii_case(first, "System");
+/// The advice for a name of the game's that is not there.
+bool not_there(std::string_view first, Side side, Advice& advice, const Names& names) {
   const bool backups = equal_ignoring_ascii_case(first, "Skulvane_Backups");
-  given = system || backups;
-  if (!given) {
+  if (!backups && !equal_ignoring_ascii_case(first, "System")) {
     return false;
   }
   if (!holds_system()) {
@@ -200,10 +198,10 @@ bool not_there(std::string_view first, Side side, bool& given, Advice& advice, N
   } else if (backups) {
     advice = side == Side::source ? Advice::no_backup_yet : Advice::backup_folder_not_made;
   } else {
-    given = side == Side::source;
     advice = Advice::no_settings_file_yet;
+    return side == Side::source;
   }
-  return given;
+  return true;
 }
 
 /// The advice for what may not be read or written: the folder that takes no new file, else the
@@ -214,13 +212,24 @@ bool refused(std::string_view written, Side side, int error, Advice& advice, Nam
     return false;
   }
   const int folder = place.folder.get();
+  const auto look = [&](bool at_folder, struct statx& st) {
+    return statx(folder, at_folder ? "" : place.name.c_str(),
+                 AT_SYMLINK_NOFOLLOW | AT_STATX_DONT_SYNC | (at_folder ? AT_EMPTY_PATH : 0),
+                 STATX_UID | STATX_MODE, &st) == 0;
+  };
+  const auto marked = [](const struct statx& st) {
+    return st.stx_attributes & st.stx_attributes_mask & (STATX_ATTR_IMMUTABLE | STATX_ATTR_APPEND);
+  };
   struct statx st;
-  const bool the_folder =
-      !place.exists || (side == Side::target && faccessat(folder, ".", W_OK | X_OK, AT_EACCESS));
-  if (statx(folder, the_folder ? "" : place.name.c_str(),
-            AT_SYMLINK_NOFOLLOW | AT_STATX_DONT_SYNC | (the_folder ? AT_EMPTY_PATH : 0),
-            STATX_UID | STATX_MODE, &st) != 0) {
+  // A file marked by chattr is in the way before its folder; else, for a target, a folder that
+  // takes no new file.
+  bool the_folder = !place.exists || (side == Side::target && error == EACCES &&
+                                      faccessat(folder, ".", W_OK | X_OK, AT_EACCESS) != 0);
+  if (!look(the_folder, st)) {
     return false;
+  }
+  if (error == EPERM && !the_folder && marked(st) == 0) {
+    the_folder = look(true, st);
   }
   std::string path = path_of(folder);
   if (path.empty()) {
@@ -231,9 +240,8 @@ bool refused(std::string_view written, Side side, int error, Advice& advice, Nam
   }
   const bool inside = name_it(path, names);
   if (error == EPERM) {
-    const auto attributes = st.stx_attributes & st.stx_attributes_mask;
-    advice = (attributes & STATX_ATTR_IMMUTABLE) != 0 ? Advice::immutable : Advice::append_only;
-    return (attributes & (STATX_ATTR_IMMUTABLE | STATX_ATTR_APPEND)) != 0;
+    advice = (marked(st) & STATX_ATTR_IMMUTABLE) != 0 ? Advice::immutable : Advice::append_only;
+    return marked(st) != 0;
   }
   Account account;
   struct stat here;
@@ -271,7 +279,7 @@ std::string advice_for(std::string_view written, bool folder, const Result& resu
   bool given = false;
   switch (result.error) {
     case ENOENT:
-      not_there(first, side, given, advice, names);
+      given = not_there(first, side, advice, names);
       break;
     case ENOTDIR:
     case EEXIST: {
