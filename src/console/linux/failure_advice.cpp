@@ -47,7 +47,7 @@ struct AdviceText {
 // The names filled in: {here} the folder the program works in; {what} what is in the way, as a
 // player reads it, and {path} the same as a command typed in {here} takes it; {owner} its owner
 // and {uid} the owner's number; {me} the user the run acts as, and {user} as chown takes it; {do}
-// read or write; {bits} what chmod adds.
+// read or write; {bits} what chmod adds; {r} chown's -R for a folder.
 constexpr AdviceText kAdvice[] = {
     {Advice::started_elsewhere,
      "sk-backup works in the folder it is started in, {here}, which holds no System folder: cd to "
@@ -70,7 +70,7 @@ constexpr AdviceText kAdvice[] = {
      "{what} belongs to {owner}: start sk-backup with sudo (it then acts as {owner}, who owns "
      "this folder), or ask {owner} to let you {do} it"},
     {Advice::someone_elses_here,
-     "{what} belongs to {owner}: give it to {me} with sudo chown -R {user}: {path}, or ask "
+     "{what} belongs to {owner}: give it to {me} with sudo chown {r}{user}: {path}, or ask "
      "{owner} to let {me} {do} it"},
     {Advice::someone_elses_elsewhere, "{what} belongs to {owner}: ask {owner} to let {me} {do} it"},
     {Advice::acting_as_owner,
@@ -99,7 +99,7 @@ bool g_acting_as_folder_owner = false;
 
 /// What a piece of advice names.
 struct Names {
-  std::string here, what, path, owner, uid, me, user, act, bits;
+  std::string here, what, path, owner, uid, me, user, act, bits, r;
 };
 
 std::string fill(Advice advice, const Names& names) {
@@ -112,7 +112,8 @@ std::string fill(Advice advice, const Names& names) {
     const std::string Names::*value;
   } keys[] = {{"{here}", &Names::here},   {"{what}", &Names::what}, {"{path}", &Names::path},
               {"{owner}", &Names::owner}, {"{uid}", &Names::uid},   {"{me}", &Names::me},
-              {"{user}", &Names::user},   {"{do}", &Names::act},    {"{bits}", &Names::bits}};
+              {"{user}", &Names::user},   {"{do}", &Names::act},    {"{bits}", &Names::bits},
+              {"{r}", &Names::r}};
   std::string filled;
   for (const char* at = text; *at != '\0';) {
     bool replaced = false;
@@ -249,6 +250,7 @@ bool refused(std::string_view written, Side side, int error, Advice& advice, Nam
   names.uid = std::to_string(st.stx_uid);
   names.act = side == Side::source ? "read" : "write";
   names.bits = the_folder ? "u+rwx" : "u+rw";
+  names.r = the_folder ? "-R " : "";
   if (!find_account(st.stx_uid, account)) {
     advice = inside ? Advice::owner_unknown_here : Advice::owner_unknown_elsewhere;
   } else if (st.stx_uid == geteuid()) {
