@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -116,25 +117,17 @@ std::string fill(Advice advice, const Names& names) {
               {"{r}", &Names::r}};
   std::string filled;
   for (const char* at = text; *at != '\0';) {
-    bool replaced = false;
-    for (const auto& key : keys) {
-      if (std::strncmp(at, key.key, std::strlen(key.key)) == 0) {
-        filled += names.*key.value;
-        at += std::strlen(key.key);
-        replaced = true;
-        break;
-      }
-    }
-    if (!replaced) {
+    const auto key = std::find_if(std::begin(keys), std::end(keys), [at](const auto& k) {
+      return std::strncmp(at, k.key, std::strlen(k.key)) == 0;
+    });
+    if (key == std::end(keys)) {
       filled += *at++;
+    } else {
+      filled += names.*key->value;
+      at += std::strlen(key->key);
     }
   }
   return filled;
-}
-
-std::string current_folder() {
-  char path[PATH_MAX];
-  return getcwd(path, sizeof path) != nullptr ? path : ".";
 }
 
 /// Where the handle `fd` leads, from the root; empty where /proc cannot tell.
@@ -179,19 +172,14 @@ bool name_it(const std::string& absolute, Names& names) {
   return inside;
 }
 
-/// True where the current folder holds a folder System.
-bool holds_system() {
-  Place system;
-  return walk("System", Side::source, system).ok() && system.exists && S_ISDIR(system.st.st_mode);
-}
-
 /// The advice for a name of the game's that is not there.
 bool not_there(std::string_view first, Side side, Advice& advice, const Names& names) {
   const bool backups = equal_ignoring_ascii_case(first, "Skulvane_Backups");
   if (!backups && !equal_ignoring_ascii_case(first, "System")) {
     return false;
   }
-  if (!holds_system()) {
+  Place system;
+  if (!walk("System", Side::source, system).ok() || !system.exists || !S_ISDIR(system.st.st_mode)) {
     const std::size_t slash = names.here.rfind('/');
     advice = equal_ignoring_ascii_case(names.here.substr(slash + 1), "System")
                  ? Advice::started_in_system
@@ -273,7 +261,8 @@ std::string advice_for(std::string_view written, bool folder, const Result& resu
   const Side side = folder ? Side::target : result.side;
   const std::string_view first = written.substr(0, written.find_first_of("\\/"));
   Names names;
-  names.here = current_folder();
+  char here[PATH_MAX];
+  names.here = getcwd(here, sizeof here) != nullptr ? here : ".";
   names.me = user_name(geteuid());
   Account account;
   names.user = find_account(geteuid(), account) ? account.name : std::to_string(geteuid());
