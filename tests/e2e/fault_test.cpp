@@ -92,8 +92,10 @@ struct Fault {
   std::string done;     // the operation's last message
   rlim_t file_size_limit = RLIM_INFINITY;
   // Who runs it: the tests' user, or, where that is root, a user for whom permission bits count
-  // (who then owns the game folder), or root in that user's game folder, or root in its own.
-  enum { tester, player, root_for_player, root } runner = tester;
+  // (who then owns the game folder), or root in that user's game folder, or root in its own, or
+  // that user in a game folder that stays another's (root's, unless `prepare` gives it away).
+  enum { tester, player, root_for_player, root, player_in_others_folder } runner = tester;
+  const char* start_in = ".";  // where in the game folder the run starts
 };
 
 void PrintTo(const Fault& fault, std::ostream* os) {
@@ -144,7 +146,13 @@ void LinkedToRoots(const fs::path& game, const char* to) {
   PlantLink(game, "SkAux.ini", RootsFiles(game) / to);
 }
 
-const std::string kLinkedRestoreRefused = "Cannot copy to System\\SkAux.ini: Permission denied\n";
+// What a line says after a drop; {player}, {game} and {roots} stand for the run's names.
+const std::string kActing =
+    "; sudo runs sk-backup as {player}, the owner of this folder, with {player}'s rights only";
+const std::string kLinkedRestoreRefused =
+    "Cannot copy to System\\SkAux.ini: Permission denied" + kActing + "\n";
+const std::string kNotAFolder =
+    "; Skulvane_Backups is a file, not a folder: rename it or move it away, then back up again";
 
 void ReadOnly(const fs::path& folder) {
   for (const auto& entry : fs::directory_iterator(folder)) {
@@ -176,31 +184,37 @@ const Fault kFaults[] = {
     // A folder that takes no new file, around files that may not be written either.
     {"BackupFolderThatMayNotBeWritten",
      [](const fs::path& game) { ReadOnly(game / "Skulvane_Backups"); }, "1\nx\n",
-     kFolderExists + EachReport("Skulvane_Backups", "BACKUP_", "Permission denied"), kBackupDone,
-     RLIM_INFINITY, Fault::player},
+     kFolderExists + EachReport("Skulvane_Backups", "BACKUP_",
+                                "Permission denied; Skulvane_Backups is read-only: make it "
+                                "writable with chmod u+rwx Skulvane_Backups"),
+     kBackupDone, RLIM_INFINITY, Fault::player},
     {"SystemFolderThatMayNotBeWritten", [](const fs::path& game) { ReadOnly(game / "System"); },
-     "3\ny\nx\n", EachReport("System", "", "Permission denied"), kRestoreAllDone, RLIM_INFINITY,
-     Fault::player},
+     "3\ny\nx\n",
+     EachReport("System", "",
+                "Permission denied; System is read-only: make it writable with chmod u+rwx System"),
+     kRestoreAllDone, RLIM_INFINITY, Fault::player},
     {"BackupFolderNameTakenByAFile",
      [](const fs::path& game) {
        fs::remove_all(game / "Skulvane_Backups");
        WriteFile(game / "Skulvane_Backups", "a plain file\n");
      },
      "1\nx\n",
-     "Cannot create folder Skulvane_Backups: File exists\n" +
-         EachReport("Skulvane_Backups", "BACKUP_", "Not a directory"),
+     "Cannot create folder Skulvane_Backups: File exists" + kNotAFolder + "\n" +
+         EachReport("Skulvane_Backups", "BACKUP_", "Not a directory" + kNotAFolder),
      kBackupDone},
     // Under sudo in a player's folder, the player's links lead nowhere the player could not go.
     {"RootReadingAFileOnlyRootMayRead",
      [](const fs::path& game) { LinkedToRoots(game, "private/secret"); }, "2 y n n x\n",
-     kFolderExists + "Cannot copy System\\SkAux.ini: Permission denied\n", kBackupDone,
-     RLIM_INFINITY, Fault::root_for_player},
+     kFolderExists + "Cannot copy System\\SkAux.ini: Permission denied" + kActing + "\n",
+     kBackupDone, RLIM_INFINITY, Fault::root_for_player},
     {"RootMakingAFileWhereOnlyRootMay",
      [](const fs::path& game) { LinkedToRoots(game, "private/cron"); }, "4 y n n x\n",
      kLinkedRestoreRefused, kRestoreEachDone, RLIM_INFINITY, Fault::root_for_player},
     {"RootOverwritingAFileOfRoots",
      [](const fs::path& game) { LinkedToRoots(game, "public/existing"); }, "4 y n n x\n",
-     kLinkedRestoreRefused, kRestoreEachDone, RLIM_INFINITY, Fault::root_for_player},
+     "Cannot copy to System\\SkAux.ini: Permission denied" + kActing +
+         "; {roots}/public belongs to root: ask root to let {player} write it\n",
+     kRestoreEachDone, RLIM_INFINITY, Fault::root_for_player},
     {"RootMakingAFileInAFolderOfRoots",
      [](const fs::path& game) { LinkedToRoots(game, "public/cron"); }, "4 y n n x\n",
      "Cannot copy to System\\SkAux.ini: Not writing through a link to nothing\n", kRestoreEachDone,
@@ -213,7 +227,9 @@ const Fault kFaults[] = {
        HandTo(game, folder.st_uid, 0);
        LinkedToRoots(game, "public/group-only");
      },
-     "2 y n n x\n", kFolderExists + "Cannot copy System\\SkAux.ini: Permission denied\n",
+     "2 y n n x\n",
+     kFolderExists + "Cannot copy System\\SkAux.ini: Permission denied" + kActing +
+         "; {roots}/public/group-only belongs to root: ask root to let {player} read it\n",
      kBackupDone, RLIM_INFINITY, Fault::root_for_player},
     // A shared install: root's game folder, System writable by a players' group, where a player
     // linked one file to a root file and hard-linked another to one.
@@ -279,6 +295,40 @@ const Fault kFaults[] = {
      kFolderExists + "Cannot copy System\\SkAux.ini: " + kAnotherPlayersLink +
          "Cannot copy to System\\SkAux.ini: " + kAnotherPlayersLink,
      kRestoreEachDone, RLIM_INFINITY, Fault::player},
+    // Started in the wrong folder, or inside System: the line names the folder and the right one.
+    {"StartedInAFolderWithoutSystem",
+     [](const fs::path& game) { fs::rename(game / "System", game / "Settings"); }, "2 y n n x\n",
+     kFolderExists + "Cannot copy System\\SkAux.ini: No such file or directory; sk-backup works "
+                     "in the folder it is started in, {game}, which holds no System folder: cd to "
+                     "the game's folder (the one that holds System) and start it there\n",
+     kBackupDone},
+    {"StartedInsideSystem", Untouched, "4 y n n x\n",
+     "Cannot copy Skulvane_Backups\\BACKUP_SkAux.ini: No such file or directory; sk-backup was "
+     "started inside the System folder, {game}/System: cd .. to the game's folder (the one that "
+     "holds System) and start it there\n",
+     kRestoreEachDone, RLIM_INFINITY, Fault::tester, "System"},
+    // A player in a shared install of root's, and in a card's folder of a user unknown here.
+    {"PlayerInAFolderOfRoots",
+     [](const fs::path& game) { fs::remove_all(game / "Skulvane_Backups"); }, "1\nx\n",
+     "Cannot create folder Skulvane_Backups: Permission denied; {game} belongs to root: start "
+     "sk-backup with sudo (it then acts as root, who owns this folder), or ask root to let you "
+     "write it\n" +
+         EachReport("Skulvane_Backups", "BACKUP_",
+                    "No such file or directory; the folder Skulvane_Backups could not be made: "
+                    "the line about it above says why"),
+     kBackupDone, RLIM_INFINITY, Fault::player_in_others_folder},
+    {"PlayerOnACardFromAnotherMachine",
+     [](const fs::path& game) {
+       fs::remove_all(game / "Skulvane_Backups");
+       lchown(game.c_str(), 4244, 4244);  // an owner with no account here
+     },
+     "2 y n n x\n",
+     "Cannot create folder Skulvane_Backups: Permission denied; {game} belongs to user 4244, who "
+     "is not in /etc/passwd: if the card or drive comes from another machine, make it yours with "
+     "sudo chown -R \"$USER\": . and start sk-backup again, without sudo; else run it as that "
+     "user\nCannot copy to Skulvane_Backups\\BACKUP_SkAux.ini: No such file or directory; the "
+     "folder Skulvane_Backups could not be made: the line about it above says why\n",
+     kBackupDone, RLIM_INFINITY, Fault::player_in_others_folder},
 };
 
 class FailedCopy : public Faults, public ::testing::WithParamInterface<Fault> {};
@@ -301,17 +351,20 @@ TEST_P(FailedCopy, LeavesEverythingAsItWasAndTheDialogueGoesOn) {
       GTEST_SKIP() << "running as root and no unprivileged user (nobody, uid 1000) to run as";
     }
     fs::permissions(root_, fs::perms(0755));
-    HandTo(game_, user.uid, user.gid);
+    if (fault.runner != Fault::player_in_others_folder) {
+      HandTo(game_, user.uid, user.gid);
+    }
     for (const auto& entry : fs::recursive_directory_iterator(game_)) {
       HandTo(entry.path(), user.uid, user.gid);
     }
-    if (fault.runner == Fault::player) {  // from a copy of the program that the player can reach
+    if (fault.runner != Fault::root_for_player) {  // from a copy of the program the player reaches
       launch.program = (root_ / "sk-backup").string();
       fs::copy_file(SK_BACKUP_EXE, launch.program);
       fs::permissions(launch.program, fs::perms(0755));
       launch.user = &user;
     }
-  } else if (fault.runner == Fault::root_for_player) {
+  } else if (fault.runner == Fault::root_for_player ||
+             fault.runner == Fault::player_in_others_folder) {
     GTEST_SKIP() << "needs root";
   }
   fault.prepare(game_);
@@ -321,7 +374,7 @@ TEST_P(FailedCopy, LeavesEverythingAsItWasAndTheDialogueGoesOn) {
   const auto before = FolderTree(game_, Detail::kStatus);
   const auto roots = FolderTree(root_ / "roots", Detail::kStatus);
 
-  launch.folder = game_;
+  launch.folder = game_ / fault.start_in;
   launch.input = fault.input;
   launch.out = root_ / "out";
   launch.err = root_ / "err";
@@ -333,7 +386,16 @@ TEST_P(FailedCopy, LeavesEverythingAsItWasAndTheDialogueGoesOn) {
   }
 
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wait status " << status;
-  EXPECT_EQ(ReadFile(launch.err), fault.reports);
+  std::string reports = fault.reports;
+  for (const auto& [name, value] :
+       {std::pair<std::string, std::string>{"{game}", fs::canonical(game_)},
+        {"{roots}", fs::canonical(root_ / "roots")},
+        {"{player}", UserName(user.uid)}}) {
+    for (std::size_t at; (at = reports.find(name)) != std::string::npos;) {
+      reports.replace(at, name.size(), value);
+    }
+  }
+  EXPECT_EQ(ReadFile(launch.err), reports);
   const std::string out = ReadFile(launch.out);
   EXPECT_NE(out.find(fault.done), std::string::npos) << out;
   EXPECT_TRUE(out.size() >= kLastCycle.size() &&

@@ -289,16 +289,21 @@ TEST_F(DurableCopy, CopyWorksWhereCpWorks) {
   // An append-only folder: a temporary file could be named there but never renamed or removed.
   fs::create_directories("append");
   WriteFile("append/a.ini", "old");
+  WriteFile("append/immutable.ini", "old");
   const Fd append(open("append", O_RDONLY | O_DIRECTORY));
+  const Fd immutable(open("append/immutable.ini", O_RDONLY));
   int flags = 0;
+  int file_flags = 0;
   const bool append_only =
       ioctl(append.get(), FS_IOC_GETFLAGS, &flags) == 0 &&
-      (flags |= FS_APPEND_FL, ioctl(append.get(), FS_IOC_SETFLAGS, &flags) == 0);
+      (flags |= FS_APPEND_FL, ioctl(append.get(), FS_IOC_SETFLAGS, &flags) == 0) &&
+      ioctl(immutable.get(), FS_IOC_GETFLAGS, &file_flags) == 0 &&
+      (file_flags |= FS_IMMUTABLE_FL, ioctl(immutable.get(), FS_IOC_SETFLAGS, &file_flags) == 0);
   const std::string append_error = append_only ? "" : std::strerror(errno);
   enum Needs { anyone, root_for_a_player, an_append_only_folder, another_users_file };
   const std::string unmet[] = {
       "", "needs root, to run as a player and to hand the player's files to the player",
-      "cannot make a folder append-only here: " + append_error,
+      "cannot make a folder append-only and a file immutable here: " + append_error,
       "cannot hand a file to another user here"};
   const bool met[] = {true, root && handed, append_only, another_users};
   struct Case {
@@ -314,7 +319,10 @@ TEST_F(DurableCopy, CopyWorksWhereCpWorks) {
       {"shared/writable.ini", BecomePlayer, as_player, "", kNew},
       {"sticky/other.ini", BecomePlayer, as_player, "", kNew},
       {"shared/locked.ini", BecomePlayer, as_player,
-       "Cannot copy to shared/locked.ini: Permission denied\n", "old"},
+       "Cannot copy to shared/locked.ini: Permission denied; shared belongs to root: start "
+       "sk-backup with sudo (it then acts as root, who owns this folder), or ask root to let you "
+       "write it\n",
+       "old"},
       {"chmod.ini",
        [] {
          return Refuse({__NR_fchmod, __NR_fchmodat}, ENOSYS);
@@ -325,6 +333,24 @@ TEST_F(DurableCopy, CopyWorksWhereCpWorks) {
        anyone,
        "Cannot copy to fat.ini: no new file could be made in this folder: Operation not "
        "permitted\n",
+       "old"},
+      // A read-only drive, and a full one: what to do, and what was kept.
+      {"fat.ini", [] { return Refuse({__NR_openat}, EROFS, O_CREAT | 020000000); }, anyone,
+       "Cannot copy to fat.ini: no new file could be made in this folder: Read-only file system; "
+       "the drive is mounted read-only (a dual-boot NTFS drive is while Windows hibernates or "
+       "keeps Fast Startup: shut Windows down fully, then mount it again)\n",
+       "old"},
+      {"fat.ini",
+       [] {
+         return Refuse({__NR_copy_file_range, __NR_pwrite64}, ENOSPC);
+       },
+       anyone,
+       "Cannot copy to fat.ini: No space left on device; fat.ini is unchanged: free some space "
+       "and copy it again\n",
+       "old"},
+      {"append/immutable.ini", nullptr, an_append_only_folder,
+       "Cannot copy to append/immutable.ini: Operation not permitted; append/immutable.ini is "
+       "marked immutable: lift that with sudo chattr -i append/immutable.ini, then copy again\n",
        "old"},
       // In place: a write cut short puts the old bytes back; other names are not written through.
       {"shared/big.ini", [] { return BecomePlayer() && SmallFileSizeLimit(); }, as_player,
@@ -365,6 +391,8 @@ TEST_F(DurableCopy, CopyWorksWhereCpWorks) {
   close(lock);
   flags &= ~FS_APPEND_FL;
   ioctl(append.get(), FS_IOC_SETFLAGS, &flags);
+  file_flags &= ~FS_IMMUTABLE_FL;
+  ioctl(immutable.get(), FS_IOC_SETFLAGS, &file_flags);
   EXPECT_EQ(ReadFile("shared/linked-too.ini"), "old");
   chmod("write-only", 0755);  // for the listing below, where the tests' user cannot read it
   std::set<std::string> names = {"new.ini",
@@ -381,6 +409,7 @@ TEST_F(DurableCopy, CopyWorksWhereCpWorks) {
                                  "write-only/b.ini",
                                  "append/",
                                  "append/a.ini",
+                                 "append/immutable.ini",
                                  ".sk-backup-abcdef",
                                  "chmod.ini",
                                  "left.ini",
