@@ -3,9 +3,11 @@
 // restore must leave the live file whole. The program's texts come from the session cases of
 // tests/transcripts, never from the program's sources.
 
+#include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,6 +15,8 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -27,6 +31,7 @@
 #include "support/files.hpp"
 #include "support/launch.hpp"
 #include "support/scratch.hpp"
+#include "support/tracer.hpp"
 #include "support/transcripts.hpp"
 
 namespace {
@@ -73,7 +78,32 @@ class Faults : public GameTest {
     GameTest::SetUp();
     fs::create_directories(game_ / "Skulvane_Backups");
     fs::create_directories(root_ / "roots");  // folders of root's beside the game, where used
+    state_ = root_ / "state";
+    fs::create_directories(state_);
   }
+
+  /// Where the tests run as root: makes `launch` run as a user for whom permission bits count,
+  /// who then owns the game folder and the state folder, from a copy of the program that user
+  /// can reach. False where there is no such user.
+  bool HandToAPlayer(Launch& launch, User& user) {
+    if (!FindUnprivilegedUser(user)) {
+      return false;
+    }
+    fs::permissions(root_, fs::perms(0755));
+    for (const fs::path& top : {game_, state_}) {
+      EXPECT_EQ(lchown(top.c_str(), user.uid, user.gid), 0);
+      for (const auto& entry : fs::recursive_directory_iterator(top)) {
+        EXPECT_EQ(lchown(entry.path().c_str(), user.uid, user.gid), 0);
+      }
+    }
+    launch.program = (root_ / "sk-backup").string();
+    fs::copy_file(SK_BACKUP_EXE, launch.program, fs::copy_options::overwrite_existing);
+    fs::permissions(launch.program, fs::perms(0755));
+    launch.user = &user;
+    return true;
+  }
+
+  fs::path state_;  // the player's XDG_STATE_HOME
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -89,6 +119,7 @@ struct Fault {
   // Who runs it: the tests' user, or, where that is root, a user for whom permission bits count
   // (who then owns the game folder), or root in that user's game folder, or root in its own.
   enum { tester, player, root_for_player, root } runner = tester;
+  rlim_t memory_limit = RLIM_INFINITY;
 };
 
 void PrintTo(const Fault& fault, std::ostream* os) {
@@ -161,6 +192,10 @@ const std::string kNotAsRoot = ": run sk-backup as a player, not as root";
 const std::string kAnotherPlayersLink =
     "Not following System\\SkAux.ini: it is a link of " + UserName(kAnotherPlayer) +
     "'s; ask that user to replace it by the file or folder it links to\n";
+
+void SystemTakesNoNewFile(const fs::path& game) {
+  fs::permissions(game / "System", fs::perms(0555));
+}
 
 const Fault kFaults[] = {
     {"WritesCutShortByAFileSizeLimitOnBackup", Untouched, "1\nx\n",
@@ -274,6 +309,23 @@ const Fault kFaults[] = {
      kFolderExists + "Cannot copy System\\SkAux.ini: " + kAnotherPlayersLink +
          "Cannot copy to System\\SkAux.ini: " + kAnotherPlayersLink,
      kRestoreEachDone, RLIM_INFINITY, Fault::player},
+    // A copy in place (System takes no new file) under a file-size limit below the old file's
+    // size: no copy of its old bytes can be kept first, so nothing is written.
+    {"FileSizeLimitOnAWriteInPlace", SystemTakesNoNewFile, "4 y n n x\n",
+     "Cannot copy to System\\SkAux.ini: no copy of its old bytes could be kept first "
+     "(Skulvane_Backups: File too large; {state}/sk-backup: File too large); the folder takes no "
+     "new file, so it is left as it was\n",
+     kRestoreEachDone, 16 * 1024, Fault::player},
+    {"MemoryLimitOnAWriteInPlace",
+     [](const fs::path& game) {
+       SystemTakesNoNewFile(game);
+       WriteFile(game / "System/SkAux.ini", Pattern('o', 24 << 20));
+       WriteFile(game / "Skulvane_Backups/BACKUP_SkAux.ini", Pattern('N', 24 << 20));
+     },
+     "4 y n n x\n",
+     "Cannot copy to System\\SkAux.ini: there is not enough memory to write it in place, where a "
+     "failure must be undone; the folder takes no new file, so it is left as it was\n",
+     kRestoreEachDone, RLIM_INFINITY, Fault::player, 40 << 20},
 };
 
 class FailedCopy : public Faults, public ::testing::WithParamInterface<Fault> {};
@@ -292,19 +344,11 @@ TEST_P(FailedCopy, LeavesEverythingAsItWasAndTheDialogueGoesOn) {
     GTEST_SKIP() << "needs root";
   }
   if (fault.runner != Fault::tester && fault.runner != Fault::root && geteuid() == 0) {
-    if (!FindUnprivilegedUser(user)) {
+    if (!HandToAPlayer(launch, user)) {
       GTEST_SKIP() << "running as root and no unprivileged user (nobody, uid 1000) to run as";
     }
-    fs::permissions(root_, fs::perms(0755));
-    ASSERT_EQ(lchown(game_.c_str(), user.uid, user.gid), 0);
-    for (const auto& entry : fs::recursive_directory_iterator(game_)) {
-      ASSERT_EQ(lchown(entry.path().c_str(), user.uid, user.gid), 0);
-    }
-    if (fault.runner == Fault::player) {  // from a copy of the program that the player can reach
-      launch.program = (root_ / "sk-backup").string();
-      fs::copy_file(SK_BACKUP_EXE, launch.program);
-      fs::permissions(launch.program, fs::perms(0755));
-      launch.user = &user;
+    if (fault.runner != Fault::player) {
+      launch.user = nullptr;
     }
   } else if (fault.runner == Fault::root_for_player) {
     GTEST_SKIP() << "needs root";
@@ -318,6 +362,12 @@ TEST_P(FailedCopy, LeavesEverythingAsItWasAndTheDialogueGoesOn) {
   launch.out = root_ / "out";
   launch.err = root_ / "err";
   launch.file_size_limit = fault.file_size_limit;
+  launch.memory_limit = fault.memory_limit;
+  launch.environment = {{"XDG_STATE_HOME", state_.string()}};
+  std::string reports = fault.reports;
+  if (const std::size_t at = reports.find("{state}"); at != std::string::npos) {
+    reports.replace(at, 7, state_.string());
+  }
   const int status = Finish(Start(launch));
   ASSERT_NE(status, -1) << "the program did not end within 20 s";
   if (WIFEXITED(status) && WEXITSTATUS(status) == kCannotSwitchUser) {
@@ -325,7 +375,7 @@ TEST_P(FailedCopy, LeavesEverythingAsItWasAndTheDialogueGoesOn) {
   }
 
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wait status " << status;
-  EXPECT_EQ(ReadFile(launch.err), fault.reports);
+  EXPECT_EQ(ReadFile(launch.err), reports);
   const std::string out = ReadFile(launch.out);
   EXPECT_NE(out.find(fault.done), std::string::npos) << out;
   EXPECT_TRUE(out.size() >= kLastCycle.size() &&
@@ -495,6 +545,127 @@ TEST_F(Faults, TwoRunsAtOnceNeverTakeTheOthersTemporaryFileForStale) {
                 Pattern(static_cast<char>('N' + i), 256 * 1024));
   }
   EXPECT_EQ(std::distance(fs::directory_iterator(game_ / "System"), fs::directory_iterator()), 3);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Signals and kills between the first write in place and the file's length
+
+struct Interruption {
+  const char* name;
+  int signal_number;  // sent when the first write into SkAux.ini returns; SIGTSTP, then SIGKILL
+  bool backups_writable;
+};
+
+void PrintTo(const Interruption& row, std::ostream* os) {
+  *os << row.name;
+}
+
+/// The contents of the recovery copies of SkAux.ini in `folder`.
+std::vector<std::string> RecoveryCopies(const fs::path& folder) {
+  std::vector<std::string> copies;
+  const std::regex name(R"(SkAux\.ini\.sk-backup-old-[0-9a-f]{8})");
+  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+    if (std::regex_match(entry.path().filename().string(), name)) {
+      copies.push_back(ReadFile(entry.path()));
+    }
+  }
+  return copies;
+}
+
+class Interrupted : public Faults, public ::testing::WithParamInterface<Interruption> {};
+
+TEST_P(Interrupted, ASignalWaitsForTheWholeFileAndAKillLeavesTheOldBytesOnDisk) {
+  const Interruption& row = GetParam();
+  const std::string old_bytes = Pattern('o', 64 * 1024);
+  const std::string new_bytes = Pattern('N', 48 * 1024);
+  WriteFile(game_ / "System/SkAux.ini", old_bytes);
+  WriteFile(game_ / "Skulvane_Backups/BACKUP_SkAux.ini", new_bytes);
+  Launch launch;
+  User user{};
+  if (geteuid() == 0 && !HandToAPlayer(launch, user)) {
+    GTEST_SKIP() << "running as root and no unprivileged user (nobody, uid 1000) to run as";
+  }
+  SystemTakesNoNewFile(game_);
+  if (!row.backups_writable) {
+    fs::permissions(game_ / "Skulvane_Backups", fs::perms(0555));
+  }
+  launch.folder = game_;
+  launch.input = "4 y n n x\n";
+  launch.environment = {{"XDG_STATE_HOME", state_.string()}};
+  launch.traced = true;
+  const pid_t pid = Start(launch);
+  if (!SignalAfterFirstWrite(pid, "/System/SkAux.ini", row.signal_number)) {
+    const int status = Finish(pid);
+    GTEST_SKIP() << "the program cannot be traced here (wait status " << status << ")";
+  }
+  int status = 0;
+  if (row.signal_number == SIGTSTP) {
+    ASSERT_EQ(waitpid(pid, &status, WUNTRACED), pid);
+    EXPECT_TRUE(WIFSTOPPED(status)) << "wait status " << status;
+    kill(pid, SIGKILL);
+  }
+  status = Finish(pid);
+  ASSERT_TRUE(WIFSIGNALED(status)) << "wait status " << status;
+
+  const std::string live = ReadFile(game_ / "System/SkAux.ini");
+  const auto beside = RecoveryCopies(game_ / "Skulvane_Backups");
+  const auto in_state = RecoveryCopies(state_);
+  if (live == old_bytes || live == new_bytes) {
+    if (row.signal_number != SIGKILL && row.signal_number != SIGTSTP) {
+      EXPECT_TRUE(beside.empty() && in_state.empty()) << "a recovery copy was left";
+    }
+  } else {
+    ASSERT_EQ(row.signal_number, SIGKILL) << "damaged: " << live.size() << " bytes";
+    EXPECT_EQ(row.backups_writable ? beside : in_state, std::vector<std::string>{old_bytes});
+  }
+  EXPECT_EQ(std::distance(fs::directory_iterator(game_ / "System"), fs::directory_iterator()), 1);
+}
+
+const Interruption kInterruptions[] = {
+    {"Interrupt", SIGINT, true},
+    {"Terminate", SIGTERM, true},
+    {"HangUp", SIGHUP, true},
+    {"StopThenKill", SIGTSTP, true},
+    {"KillWithTheOldBytesBesideTheBackups", SIGKILL, true},
+    {"KillWithTheOldBytesInTheStateFolder", SIGKILL, false},
+};
+
+INSTANTIATE_TEST_SUITE_P(InPlace, Interrupted, ::testing::ValuesIn(kInterruptions),
+                         support::CaseName<Interruption>);
+
+// Killed runs at once leave temporary files under fresh names as well as the fixed one.
+TEST_F(Faults, LeftoversOfKilledRunsUnderAnyNameOfTheirFormAreRemoved) {
+  std::uint64_t hash = 0xcbf29ce484222325u;  // the fixed name of SkAux.ini's temporary file
+  for (const char c : std::string(kNames[0])) {
+    hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3u;
+  }
+  char fixed[32];
+  std::snprintf(fixed, sizeof fixed, ".sk-backup-%016llx", static_cast<unsigned long long>(hash));
+  const fs::path system = game_ / "System";
+  for (const char* name : {static_cast<const char*>(fixed), ".sk-backup-0123456789abcdef",
+                           ".sk-backup-fedcba9876543210", ".sk-backup-00000000000000aa",
+                           ".sk-backup-00000000000000bb"}) {
+    WriteFile(system / name, "half");
+  }
+  for (const char* name : kNames) {
+    WriteFile(game_ / "Skulvane_Backups" / (std::string("BACKUP_") + name), "new");
+  }
+  // Not leftovers: a live run's file (locked) and a file with another name.
+  const int live = open((system / ".sk-backup-00000000000000aa").c_str(), O_RDONLY);
+  ASSERT_EQ(flock(live, LOCK_EX), 0);
+  fs::create_hard_link(system / ".sk-backup-00000000000000bb", root_ / "another-name");
+  Launch launch;
+  launch.folder = game_;
+  launch.input = "3\ny\nx\n";
+  EXPECT_EQ(Finish(Start(launch)), 0);
+  close(live);
+  std::set<std::string> left;
+  for (const auto& entry : fs::directory_iterator(system)) {
+    left.insert(entry.path().filename().string());
+  }
+  EXPECT_EQ(left,
+            (std::set<std::string>{kNames[0], kNames[1], kNames[2], ".sk-backup-00000000000000aa",
+                                   ".sk-backup-00000000000000bb"}));
 }
 
 }  // namespace
