@@ -668,4 +668,59 @@ TEST_F(Faults, LeftoversOfKilledRunsUnderAnyNameOfTheirFormAreRemoved) {
                                    ".sk-backup-00000000000000bb"}));
 }
 
+// A full btrfs volume: copy on write needs new room even to write the old bytes back.
+TEST_F(Faults, AFullCopyOnWriteVolumeIsReportedDamagedOnlyWhereItIs) {
+  if (geteuid() != 0) {
+    GTEST_SKIP() << "needs root to make and mount a btrfs image";
+  }
+  const std::string image = (root_ / "btrfs.img").string();
+  const std::string game = game_.string();
+  const auto run = [](const std::string& command) { return std::system(command.c_str()) == 0; };
+  fs::remove_all(game_);
+  fs::create_directories(game_);
+  if (!run("truncate -s 128M " + image + " && mkfs.btrfs -q " + image + " >/dev/null 2>&1") ||
+      !run("mount -o loop " + image + " " + game)) {
+    GTEST_SKIP() << "no btrfs here (mkfs.btrfs, a loop device and the btrfs module are needed)";
+  }
+  struct Unmount {
+    std::string game;
+    ~Unmount() {
+      std::system(("umount " + game).c_str());
+    }
+  } unmount{game};
+  const std::string old_bytes = Pattern('o', 16 << 20);
+  const std::string new_bytes = Pattern('N', 16 << 20);
+  fs::create_directories(game_ / "System");
+  fs::create_directories(game_ / "Skulvane_Backups");
+  WriteFile(game_ / "System/SkAux.ini", old_bytes);
+  WriteFile(game_ / "Skulvane_Backups/BACKUP_SkAux.ini", new_bytes);
+  Launch launch;
+  User user{};
+  if (!HandToAPlayer(launch, user)) {
+    GTEST_SKIP() << "no unprivileged user (nobody, uid 1000) to run as";
+  }
+  SystemTakesNoNewFile(game_);
+  for (const char* blocks : {"1M", "4k"}) {  // every block the volume has
+    run("dd if=/dev/zero of=" + game + "/filler" + blocks + " bs=" + blocks + " status=none 2>&-");
+  }
+  run("sync");
+  launch.folder = game_;
+  launch.input = "4 y n n x\n";
+  launch.err = root_ / "err";
+  launch.environment = {{"XDG_STATE_HOME", state_.string()}};
+  EXPECT_EQ(Finish(Start(launch)), 0);
+  ASSERT_TRUE(run("umount " + game + " && mount -o loop " + image + " " + game));
+  const std::string live = ReadFile(game_ / "System/SkAux.ini");
+  const std::string reports = ReadFile(launch.err);
+  const bool damaged = live != old_bytes && live != new_bytes;
+  EXPECT_EQ(reports.find("is now damaged") != std::string::npos, damaged) << reports;
+  if (damaged) {
+    auto kept = RecoveryCopies(game_ / "Skulvane_Backups");
+    for (std::string& copy : RecoveryCopies(state_)) {
+      kept.push_back(copy);
+    }
+    EXPECT_EQ(kept, std::vector<std::string>{old_bytes});
+  }
+}
+
 }  // namespace

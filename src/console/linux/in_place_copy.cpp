@@ -185,8 +185,8 @@ Result write_in_place(int in, const struct stat& source, std::string_view source
     return errno == ENOMEM ? Result::refusal(kNoMemory) : errno_result();
   }
   RecoveryCopy recovery;
-  if (Result kept =
-          make_recovery_copy(source_written, target.name, old.data.get(), old.size, recovery);
+  if (Result kept = make_recovery_copy(source_written, out.get(), target.name, old.data.get(),
+                                       old.size, recovery);
       !kept.ok()) {
     return kept;
   }

@@ -1,6 +1,8 @@
 #include "console/linux/recovery_copy.hpp"
 
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -118,9 +120,10 @@ std::string fresh_name(const std::string& target_name) {
   return target_name + suffix;
 }
 
-/// Writes all of `bytes` into `fd` and flushes it, then its folder `folder`.
-bool write_and_flush(int fd, int folder, const char* bytes, std::size_t size) {
-  for (std::size_t done = 0; done < size;) {
+/// Clones `from` into `fd`, else writes all of `bytes` into it; flushes it, then its folder
+/// `folder`.
+bool write_and_flush(int fd, int folder, int from, const char* bytes, std::size_t size) {
+  for (std::size_t done = ioctl(fd, FICLONE, from) == 0 ? size : 0; done < size;) {
     const ssize_t wrote = pwrite(fd, bytes + done, size - done, static_cast<off_t>(done));
     if (wrote < 0 && errno != EINTR) {
       return false;
@@ -135,8 +138,8 @@ bool write_and_flush(int fd, int folder, const char* bytes, std::size_t size) {
 }
 
 /// Makes the recovery copy in `copy.folder`, named for a report under `folder_shown`.
-bool make_in(RecoveryCopy& copy, const std::string& folder_shown, const std::string& target_name,
-             const char* bytes, std::size_t size) {
+bool make_in(RecoveryCopy& copy, const std::string& folder_shown, int from,
+             const std::string& target_name, const char* bytes, std::size_t size) {
   for (int attempt = 0; attempt < kNameTries; ++attempt) {
     const std::string name = fresh_name(target_name);
     if (name.size() >= sizeof g_recorded_name) {
@@ -166,7 +169,7 @@ bool make_in(RecoveryCopy& copy, const std::string& folder_shown, const std::str
       errno = ENOMEM;
       return false;
     }
-    if (!write_and_flush(file.get(), copy.folder.get(), bytes, size)) {
+    if (!write_and_flush(file.get(), copy.folder.get(), from, bytes, size)) {
       const int error = errno;
       unlinkat(copy.folder.get(), name.c_str(), 0);
       forget(copy);
@@ -194,8 +197,9 @@ void remember_starting_user() {
   g_starting_user_known = true;
 }
 
-Result make_recovery_copy(std::string_view source_written, const std::string& target_name,
-                          const char* bytes, std::size_t size, RecoveryCopy& copy) {
+Result make_recovery_copy(std::string_view source_written, int target,
+                          const std::string& target_name, const char* bytes, std::size_t size,
+                          RecoveryCopy& copy) {
   std::string reasons;
   // Beside the source, as a report names it.
   Place source;
@@ -210,7 +214,7 @@ Result make_recovery_copy(std::string_view source_written, const std::string& ta
     if (!copy.folder) {
       copy.folder = std::move(source.folder);
     }
-    if (users_alone(copy.folder.get()) && make_in(copy, beside, target_name, bytes, size)) {
+    if (users_alone(copy.folder.get()) && make_in(copy, beside, target, target_name, bytes, size)) {
       return {};
     }
     walked = Result::refusal(reason_now());
@@ -218,7 +222,7 @@ Result make_recovery_copy(std::string_view source_written, const std::string& ta
   reasons = source.folder_shown + ": " + walked.text;
   std::string state_shown;
   copy.folder = open_state_folder(state_shown);
-  if (copy.folder && make_in(copy, state_shown, target_name, bytes, size)) {
+  if (copy.folder && make_in(copy, state_shown, target, target_name, bytes, size)) {
     return {};
   }
   reasons += "; " + state_shown + ": " + reason_now();

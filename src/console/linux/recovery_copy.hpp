@@ -10,12 +10,12 @@
 // folder is the one /etc/passwd gives (user_database.hpp). Every folder below the start is
 // opened by handle without following links.
 // How: under a fresh name "<target name>.sk-backup-old-<8 hex digits>", made with O_EXCL and
-// O_NOFOLLOW, mode 0600, written whole and flushed with its folder before make_recovery_copy()
-// returns. A signal that ends the program removes it, except while the copy in place holds
-// every signal (in_place_copy.hpp); a kill (SIGKILL) or a power cut leaves it, with the old
-// bytes, for the player.
-// Failures: where neither folder takes it, the result says why for each, and the copy in place
-// is not made.
+// O_NOFOLLOW, mode 0600, and flushed with its folder before make_recovery_copy() returns. On a
+// file system that shares extents (btrfs, xfs) it is a clone of the target, which takes no room
+// for the bytes: it can be made on a full volume. A signal that ends the program removes it, except
+// while the copy in place holds every signal (in_place_copy.hpp); a kill (SIGKILL) or a power cut
+// leaves it, with the old bytes, for the player. Failures: where neither folder takes it, the
+// result says why for each, and the copy in place is not made.
 #pragma once
 
 #include <string>
@@ -43,11 +43,12 @@ struct RecoveryCopy {
 /// user only. Call once, first thing at start.
 void remember_starting_user();
 
-/// Writes `size` bytes at `bytes` (the old bytes of the target named `target_name`) to a new
-/// recovery copy, beside the source named `source_written` on the command line where it can,
-/// else in the state folder, and flushes it.
-Result make_recovery_copy(std::string_view source_written, const std::string& target_name,
-                          const char* bytes, std::size_t size, RecoveryCopy& copy);
+/// Makes a new recovery copy of the target `target` (open, named `target_name`), whose bytes
+/// are the `size` at `bytes`, beside the source named `source_written` on the command line where
+/// it can, else in the state folder, and flushes it.
+Result make_recovery_copy(std::string_view source_written, int target,
+                          const std::string& target_name, const char* bytes, std::size_t size,
+                          RecoveryCopy& copy);
 
 /// Keeps `copy` on disk for good: from now on neither its owner nor a signal removes it.
 void keep_recovery_copy(RecoveryCopy& copy);
