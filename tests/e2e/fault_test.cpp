@@ -3,11 +3,9 @@
 // restore must leave the live file whole. The program's texts come from the session cases of
 // tests/transcripts, never from the program's sources.
 
-#include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
 #include <signal.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,8 +13,6 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
-#include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -82,9 +78,8 @@ class Faults : public GameTest {
     fs::create_directories(state_);
   }
 
-  /// Where the tests run as root: makes `launch` run as a user for whom permission bits count,
-  /// who then owns the game folder and the state folder, from a copy of the program that user
-  /// can reach. False where there is no such user.
+  /// Makes `launch` run as a user for whom permission bits count, who then owns the game and
+  /// state folders, from a copy of the program that user can reach. False where there is none.
   bool HandToAPlayer(Launch& launch, User& user) {
     if (!FindUnprivilegedUser(user)) {
       return false;
@@ -309,8 +304,7 @@ const Fault kFaults[] = {
      kFolderExists + "Cannot copy System\\SkAux.ini: " + kAnotherPlayersLink +
          "Cannot copy to System\\SkAux.ini: " + kAnotherPlayersLink,
      kRestoreEachDone, RLIM_INFINITY, Fault::player},
-    // A copy in place (System takes no new file) under a file-size limit below the old file's
-    // size: no copy of its old bytes can be kept first, so nothing is written.
+    // In place, no copy of the old bytes can be kept under a file-size limit: nothing is written.
     {"FileSizeLimitOnAWriteInPlace", SystemTakesNoNewFile, "4 y n n x\n",
      "Cannot copy to System\\SkAux.ini: no copy of its old bytes could be kept first "
      "(Skulvane_Backups: File too large; {state}/sk-backup: File too large); the folder takes no "
@@ -548,55 +542,58 @@ TEST_F(Faults, TwoRunsAtOnceNeverTakeTheOthersTemporaryFileForStale) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Signals and kills between the first write in place and the file's length
+// The copy in place: signals and kills after its first write, a full copy-on-write volume
 
-struct Interruption {
-  const char* name;
-  int signal_number;  // sent when the first write into SkAux.ini returns; SIGTSTP, then SIGKILL
-  bool backups_writable;
-};
-
-void PrintTo(const Interruption& row, std::ostream* os) {
-  *os << row.name;
-}
-
-/// The contents of the recovery copies of SkAux.ini in `folder`.
+/// The contents of the recovery copies of SkAux.ini under `folder`.
 std::vector<std::string> RecoveryCopies(const fs::path& folder) {
   std::vector<std::string> copies;
-  const std::regex name(R"(SkAux\.ini\.sk-backup-old-[0-9a-f]{8})");
   for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-    if (std::regex_match(entry.path().filename().string(), name)) {
+    if (std::regex_match(entry.path().filename().string(),
+                         std::regex(R"(SkAux\.ini\.sk-backup-old-[0-9a-f]{8})"))) {
       copies.push_back(ReadFile(entry.path()));
     }
   }
   return copies;
 }
 
-class Interrupted : public Faults, public ::testing::WithParamInterface<Interruption> {};
+struct Interruption {
+  const char* name;
+  int signal_number;  // sent as the first write into SkAux.ini returns; SIGTSTP, then SIGKILL
+  bool backups_writable;
+};
+
+class InPlace : public Faults {
+ protected:
+  /// A restore of SkAux.ini that must write in place, run as a player: false where none can.
+  bool Prepare(Launch& launch, User& user) {
+    WriteFile(game_ / "System/SkAux.ini", old_);
+    WriteFile(game_ / "Skulvane_Backups/BACKUP_SkAux.ini", new_);
+    SystemTakesNoNewFile(game_);
+    launch.folder = game_;
+    launch.input = "4 y n n x\n";
+    launch.err = root_ / "err";
+    launch.environment = {{"XDG_STATE_HOME", state_.string()}};
+    return geteuid() != 0 || HandToAPlayer(launch, user);
+  }
+
+  std::string old_ = Pattern('o', 64 * 1024);
+  std::string new_ = Pattern('N', 48 * 1024);
+};
+
+class Interrupted : public InPlace, public ::testing::WithParamInterface<Interruption> {};
 
 TEST_P(Interrupted, ASignalWaitsForTheWholeFileAndAKillLeavesTheOldBytesOnDisk) {
   const Interruption& row = GetParam();
-  const std::string old_bytes = Pattern('o', 64 * 1024);
-  const std::string new_bytes = Pattern('N', 48 * 1024);
-  WriteFile(game_ / "System/SkAux.ini", old_bytes);
-  WriteFile(game_ / "Skulvane_Backups/BACKUP_SkAux.ini", new_bytes);
   Launch launch;
   User user{};
-  if (geteuid() == 0 && !HandToAPlayer(launch, user)) {
+  if (!Prepare(launch, user)) {
     GTEST_SKIP() << "running as root and no unprivileged user (nobody, uid 1000) to run as";
   }
-  SystemTakesNoNewFile(game_);
-  if (!row.backups_writable) {
-    fs::permissions(game_ / "Skulvane_Backups", fs::perms(0555));
-  }
-  launch.folder = game_;
-  launch.input = "4 y n n x\n";
-  launch.environment = {{"XDG_STATE_HOME", state_.string()}};
+  fs::permissions(game_ / "Skulvane_Backups", fs::perms(row.backups_writable ? 0755 : 0555));
   launch.traced = true;
   const pid_t pid = Start(launch);
   if (!SignalAfterFirstWrite(pid, "/System/SkAux.ini", row.signal_number)) {
-    const int status = Finish(pid);
-    GTEST_SKIP() << "the program cannot be traced here (wait status " << status << ")";
+    GTEST_SKIP() << "the program cannot be traced here (wait status " << Finish(pid) << ")";
   }
   int status = 0;
   if (row.signal_number == SIGTSTP) {
@@ -606,17 +603,13 @@ TEST_P(Interrupted, ASignalWaitsForTheWholeFileAndAKillLeavesTheOldBytesOnDisk) 
   }
   status = Finish(pid);
   ASSERT_TRUE(WIFSIGNALED(status)) << "wait status " << status;
-
   const std::string live = ReadFile(game_ / "System/SkAux.ini");
-  const auto beside = RecoveryCopies(game_ / "Skulvane_Backups");
-  const auto in_state = RecoveryCopies(state_);
-  if (live == old_bytes || live == new_bytes) {
-    if (row.signal_number != SIGKILL && row.signal_number != SIGTSTP) {
-      EXPECT_TRUE(beside.empty() && in_state.empty()) << "a recovery copy was left";
-    }
-  } else {
+  if (live != old_ && live != new_) {
     ASSERT_EQ(row.signal_number, SIGKILL) << "damaged: " << live.size() << " bytes";
-    EXPECT_EQ(row.backups_writable ? beside : in_state, std::vector<std::string>{old_bytes});
+    EXPECT_EQ(RecoveryCopies(row.backups_writable ? game_ / "Skulvane_Backups" : state_),
+              std::vector<std::string>{old_});
+  } else if (row.signal_number != SIGKILL && row.signal_number != SIGTSTP) {
+    EXPECT_EQ(RecoveryCopies(root_).size(), 0u) << "a recovery copy was left";
   }
   EXPECT_EQ(std::distance(fs::directory_iterator(game_ / "System"), fs::directory_iterator()), 1);
 }
@@ -630,57 +623,19 @@ const Interruption kInterruptions[] = {
     {"KillWithTheOldBytesInTheStateFolder", SIGKILL, false},
 };
 
-INSTANTIATE_TEST_SUITE_P(InPlace, Interrupted, ::testing::ValuesIn(kInterruptions),
+INSTANTIATE_TEST_SUITE_P(Signals, Interrupted, ::testing::ValuesIn(kInterruptions),
                          support::CaseName<Interruption>);
 
-// Killed runs at once leave temporary files under fresh names as well as the fixed one.
-TEST_F(Faults, LeftoversOfKilledRunsUnderAnyNameOfTheirFormAreRemoved) {
-  std::uint64_t hash = 0xcbf29ce484222325u;  // the fixed name of SkAux.ini's temporary file
-  for (const char c : std::string(kNames[0])) {
-    hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3u;
-  }
-  char fixed[32];
-  std::snprintf(fixed, sizeof fixed, ".sk-backup-%016llx", static_cast<unsigned long long>(hash));
-  const fs::path system = game_ / "System";
-  for (const char* name : {static_cast<const char*>(fixed), ".sk-backup-0123456789abcdef",
-                           ".sk-backup-fedcba9876543210", ".sk-backup-00000000000000aa",
-                           ".sk-backup-00000000000000bb"}) {
-    WriteFile(system / name, "half");
-  }
-  for (const char* name : kNames) {
-    WriteFile(game_ / "Skulvane_Backups" / (std::string("BACKUP_") + name), "new");
-  }
-  // Not leftovers: a live run's file (locked) and a file with another name.
-  const int live = open((system / ".sk-backup-00000000000000aa").c_str(), O_RDONLY);
-  ASSERT_EQ(flock(live, LOCK_EX), 0);
-  fs::create_hard_link(system / ".sk-backup-00000000000000bb", root_ / "another-name");
-  Launch launch;
-  launch.folder = game_;
-  launch.input = "3\ny\nx\n";
-  EXPECT_EQ(Finish(Start(launch)), 0);
-  close(live);
-  std::set<std::string> left;
-  for (const auto& entry : fs::directory_iterator(system)) {
-    left.insert(entry.path().filename().string());
-  }
-  EXPECT_EQ(left,
-            (std::set<std::string>{kNames[0], kNames[1], kNames[2], ".sk-backup-00000000000000aa",
-                                   ".sk-backup-00000000000000bb"}));
-}
-
-// A full btrfs volume: copy on write needs new room even to write the old bytes back.
-TEST_F(Faults, AFullCopyOnWriteVolumeIsReportedDamagedOnlyWhereItIs) {
-  if (geteuid() != 0) {
-    GTEST_SKIP() << "needs root to make and mount a btrfs image";
-  }
+// On a full btrfs volume, copy on write needs new room even to write the old bytes back.
+TEST_F(InPlace, AFullCopyOnWriteVolumeIsReportedDamagedOnlyWhereItIs) {
   const std::string image = (root_ / "btrfs.img").string();
   const std::string game = game_.string();
   const auto run = [](const std::string& command) { return std::system(command.c_str()) == 0; };
   fs::remove_all(game_);
   fs::create_directories(game_);
-  if (!run("truncate -s 128M " + image + " && mkfs.btrfs -q " + image + " >/dev/null 2>&1") ||
-      !run("mount -o loop " + image + " " + game)) {
-    GTEST_SKIP() << "no btrfs here (mkfs.btrfs, a loop device and the btrfs module are needed)";
+  if (geteuid() != 0 || !run("truncate -s 128M " + image + " && mkfs.btrfs -q " + image +
+                             " >&- 2>&- && mount -o loop " + image + " " + game)) {
+    GTEST_SKIP() << "needs root, mkfs.btrfs, a loop device and btrfs to make a volume to fill";
   }
   struct Unmount {
     std::string game;
@@ -688,39 +643,24 @@ TEST_F(Faults, AFullCopyOnWriteVolumeIsReportedDamagedOnlyWhereItIs) {
       std::system(("umount " + game).c_str());
     }
   } unmount{game};
-  const std::string old_bytes = Pattern('o', 16 << 20);
-  const std::string new_bytes = Pattern('N', 16 << 20);
+  old_ = Pattern('o', 16 << 20);
+  new_ = Pattern('N', 16 << 20);
   fs::create_directories(game_ / "System");
   fs::create_directories(game_ / "Skulvane_Backups");
-  WriteFile(game_ / "System/SkAux.ini", old_bytes);
-  WriteFile(game_ / "Skulvane_Backups/BACKUP_SkAux.ini", new_bytes);
   Launch launch;
   User user{};
-  if (!HandToAPlayer(launch, user)) {
-    GTEST_SKIP() << "no unprivileged user (nobody, uid 1000) to run as";
-  }
-  SystemTakesNoNewFile(game_);
+  ASSERT_TRUE(Prepare(launch, user)) << "no unprivileged user (nobody, uid 1000) to run as";
   for (const char* blocks : {"1M", "4k"}) {  // every block the volume has
     run("dd if=/dev/zero of=" + game + "/filler" + blocks + " bs=" + blocks + " status=none 2>&-");
   }
-  run("sync");
-  launch.folder = game_;
-  launch.input = "4 y n n x\n";
-  launch.err = root_ / "err";
-  launch.environment = {{"XDG_STATE_HOME", state_.string()}};
   EXPECT_EQ(Finish(Start(launch)), 0);
   ASSERT_TRUE(run("umount " + game + " && mount -o loop " + image + " " + game));
   const std::string live = ReadFile(game_ / "System/SkAux.ini");
   const std::string reports = ReadFile(launch.err);
-  const bool damaged = live != old_bytes && live != new_bytes;
+  const bool damaged = live != old_ && live != new_;
   EXPECT_EQ(reports.find("is now damaged") != std::string::npos, damaged) << reports;
-  if (damaged) {
-    auto kept = RecoveryCopies(game_ / "Skulvane_Backups");
-    for (std::string& copy : RecoveryCopies(state_)) {
-      kept.push_back(copy);
-    }
-    EXPECT_EQ(kept, std::vector<std::string>{old_bytes});
-  }
+  EXPECT_EQ(RecoveryCopies(root_),
+            damaged ? std::vector<std::string>{old_} : std::vector<std::string>{});
 }
 
 }  // namespace

@@ -208,8 +208,7 @@ TEST_F(DurableCopy, AReplacedFileKeepsWhatCpKeepsAndHolesStayHoles) {
   EXPECT_LT(st.st_blocks * 512, 1 << 20);
 }
 
-// What a child does before its copy: it starts as a player would (whose state folder,
-// XDG_STATE_HOME, the test makes).
+// What a child does before its copy: it starts as a player (with a state folder the test makes).
 bool BecomePlayer() {
   const bool became = setgroups(0, nullptr) == 0 && setgid(12345) == 0 && setuid(12345) == 0;
   linux_shell::remember_starting_user();
@@ -291,6 +290,7 @@ TEST_F(DurableCopy, CopyWorksWhereCpWorks) {
   WriteFile(leftover, "half");
   WriteFile(linux_shell::temporary_name_for("unlockable.ini"), "half");
   WriteFile(".sk-backup-abcdef", "mine");
+  WriteFile(".sk-backup-0123456789abcdef", "half");  // a killed copy's, under a fresh name
   WriteFile("fat.ini", "old");
   // Anything at a copy's first-choice temporary name: the copy takes another name at once.
   const std::string held[] = {linux_shell::temporary_name_for("held-by-a-folder.ini"),
@@ -414,8 +414,7 @@ TEST_F(DurableCopy, CopyWorksWhereCpWorks) {
   if (root) {
     names.insert("state/sk-backup/");  // where the player's copies in place kept the old bytes
   }
-  // The leftover that was busy for one copy was removed by a later one that found its own first
-  // name taken.
+  // Leftovers busy for one copy, or under fresh names, go with a copy whose first name is taken.
   EXPECT_EQ(Names(), names);
   unsetenv("XDG_STATE_HOME");
   if (skipped > 0) {

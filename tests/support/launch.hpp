@@ -46,8 +46,8 @@ struct Launch {
 /// How long a run of the program may take in a test before it is ended by force.
 inline constexpr auto kDeadline = std::chrono::seconds(20);
 
-/// The exit status of a child that could not become `Launch::user`, enter its folder as that
-/// user, or be traced.
+/// The exit status of a child that could not become `Launch::user` or enter its folder as that
+/// user.
 constexpr int kCannotSwitchUser = 125;
 
 /// Starts the program, its input written whole into a pipe of its own before it starts.
@@ -89,8 +89,11 @@ inline pid_t Start(const Launch& launch) {
     for (const auto& [name, value] : launch.environment) {
       setenv(name.c_str(), value.c_str(), 1);
     }
+    for (const int signal_number : {SIGINT, SIGHUP, SIGTERM}) {  // as a terminal starts it
+      signal(signal_number, SIG_DFL);
+    }
     if (launch.traced && ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0) {
-      _exit(kCannotSwitchUser);
+      _exit(126);
     }
     if (launch.user != nullptr && (setgroups(0, nullptr) != 0 || setgid(launch.user->gid) != 0 ||
                                    setuid(launch.user->uid) != 0)) {

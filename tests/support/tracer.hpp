@@ -20,7 +20,7 @@ inline bool SignalAfterFirstWrite(pid_t pid, const std::string& suffix, int sign
       ptrace(PTRACE_SETOPTIONS, pid, nullptr, PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL) != 0) {
     return false;
   }
-  long written_fd = -1;
+  std::string fd;  // of the pwrite64 under way
   for (int deliver = 0;;) {
     if (ptrace(PTRACE_SYSCALL, pid, nullptr, deliver) != 0 || waitpid(pid, &status, 0) != pid ||
         !WIFSTOPPED(status)) {
@@ -28,17 +28,14 @@ inline bool SignalAfterFirstWrite(pid_t pid, const std::string& suffix, int sign
     }
     deliver = WSTOPSIG(status) == (SIGTRAP | 0x80) ? 0 : WSTOPSIG(status);
     __ptrace_syscall_info info{};
-    if (deliver != 0 || ptrace(PTRACE_GET_SYSCALL_INFO, pid, sizeof info, &info) <= 0) {
-      continue;
-    }
-    if (info.op == PTRACE_SYSCALL_INFO_ENTRY) {
-      written_fd = info.entry.nr == __NR_pwrite64 ? static_cast<long>(info.entry.args[0]) : -1;
-      continue;
-    }
     char path[4096] = {};
-    const std::string fd = "/proc/" + std::to_string(pid) + "/fd/" + std::to_string(written_fd);
-    if (info.op == PTRACE_SYSCALL_INFO_EXIT && written_fd >= 0 &&
-        readlink(fd.c_str(), path, sizeof path - 1) > 0 && std::string(path).ends_with(suffix)) {
+    if (deliver != 0 || ptrace(PTRACE_GET_SYSCALL_INFO, pid, sizeof info, &info) <= 0) {
+    } else if (info.op == PTRACE_SYSCALL_INFO_ENTRY) {
+      fd = info.entry.nr == __NR_pwrite64 ? std::to_string(info.entry.args[0]) : "";
+    } else if (!fd.empty() &&
+               readlink(("/proc/" + std::to_string(pid) + "/fd/" + fd).c_str(), path,
+                        sizeof path - 1) > 0 &&
+               std::string(path).ends_with(suffix)) {
       kill(pid, signal_number);
       ptrace(PTRACE_DETACH, pid, nullptr, 0);  // fails after a SIGKILL, which needs none
       return true;
