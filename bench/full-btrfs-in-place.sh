@@ -3,7 +3,8 @@
 #
 #   sudo bench/full-btrfs-in-place.sh [PROGRAM] [RUNS] [UID]
 #
-# Makes a 128 MiB btrfs image (/tmp/sk-full-btrfs.img, mounted on /tmp/sk-full-btrfs) holding a
+# Makes a 128 MiB btrfs image (PREFIX.img, mounted on PREFIX; PREFIX is an environment setting,
+# default /tmp/sk-full-btrfs) holding a
 # game folder whose System belongs to root while its 16 MiB SkAux.ini and the backup folder
 # belong to UID (default 65534), so that a restore run as that user must write in place. Each
 # run, twice: the volume filled to the last block, then a quota (btrfs qgroup) 4 MiB above what
@@ -14,9 +15,10 @@ set -euo pipefail
 program=$(realpath "${1:-build/sk-backup}")
 runs=${2:-6}
 uid=${3:-65534}
-image=/tmp/sk-full-btrfs.img
-volume=/tmp/sk-full-btrfs
-state=/tmp/sk-full-btrfs-state
+prefix=${PREFIX:-/tmp/sk-full-btrfs}
+image=$prefix.img
+volume=$prefix
+state=$prefix-state
 game=$volume/game
 truncate -s 128M "$image"
 mkfs.btrfs -q -f "$image" >/dev/null
