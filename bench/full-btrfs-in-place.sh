@@ -24,7 +24,7 @@ truncate -s 128M "$image"
 mkfs.btrfs -q -f "$image" >/dev/null
 mkdir -p "$volume" "$state"
 mount -o loop "$image" "$volume"
-trap 'cd /; umount "$volume"; rm -rf "$image" "$state"' EXIT
+trap 'cd /; umount "$volume"; rmdir "$volume"; rm -rf "$image" "$state"' EXIT
 chmod 755 "$volume"
 chown "$uid:$uid" "$state"
 
