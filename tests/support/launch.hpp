@@ -92,7 +92,8 @@ inline pid_t Start(const Launch& launch) {
     for (const int signal_number : {SIGINT, SIGHUP, SIGTERM}) {  // as a terminal starts it
       signal(signal_number, SIG_DFL);
     }
-    if (launch.traced && ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0) {
+    // A job of its own, as a shell starts it: a stop signal stops it wherever the tests run.
+    if (launch.traced && (setpgid(0, 0) != 0 || ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0)) {
       _exit(126);
     }
     if (launch.user != nullptr && (setgroups(0, nullptr) != 0 || setgid(launch.user->gid) != 0 ||
