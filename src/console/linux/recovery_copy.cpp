@@ -221,6 +221,7 @@ Result make_recovery_copy(std::string_view source_written, int target,
   }
   reasons = source.folder_shown + ": " + walked.text;
   std::string state_shown;
+  g_not_alone = false;
   copy.folder = open_state_folder(state_shown);
   if (copy.folder && make_in(copy, state_shown, target, target_name, bytes, size)) {
     return {};
