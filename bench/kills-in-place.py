@@ -4,12 +4,14 @@
     sudo bench/kills-in-place.py FOLDER [PROGRAM] [TRIALS] [UID]
 
 In FOLDER (on the file system to measure) a game folder is made whose System belongs to root
-while its 32 MiB SkAux.ini belongs to UID (default 1001), so that a restore run as that user
-must write in place. Each trial puts the old bytes back, starts PROGRAM (default
-build/sk-backup) as UID with "4 y n n x", and sends SIGKILL after a random share of the time a
-whole run takes. Prints how many trials left the old file, the new one, or a damaged one.
+while its 32 MiB SkAux.ini and the backup folder belong to UID (default 1001), so that a restore
+run as that user must write in place. Each trial puts the old bytes back, starts PROGRAM
+(default build/sk-backup) as UID with "4 y n n x", and sends SIGKILL after a random share of the
+time a whole run takes. Prints how many trials left the old file, the new one, or a damaged one,
+and of the damaged ones how many left the old bytes in a recovery copy beside the backup.
 Needs root (to hand the files to UID) and setpriv.
 """
+import glob
 import os
 import random
 import shutil
@@ -33,6 +35,8 @@ new = (b"N" * 4095 + b"\n") * (size // 4096)
 with open(game + "/Skulvane_Backups/BACKUP_SkAux.ini", "wb") as backup:
     backup.write(new)
 live = game + "/System/SkAux.ini"
+os.chown(game + "/Skulvane_Backups", uid, uid)
+kept_glob = game + "/Skulvane_Backups/SkAux.ini.sk-backup-old-*"
 
 
 def reset():
@@ -46,7 +50,7 @@ reset()
 started = time.monotonic()
 subprocess.run(command, input=b"4 y n n x\n", cwd=game, capture_output=True)
 whole = time.monotonic() - started
-counts = {"old": 0, "new": 0, "damaged": 0}
+counts = {"old": 0, "new": 0, "damaged": 0, "kept": 0}
 for _ in range(trials):
     reset()
     run = subprocess.Popen(command, stdin=subprocess.PIPE, cwd=game,
@@ -59,6 +63,11 @@ for _ in range(trials):
     with open(live, "rb") as file:
         held = file.read()
     counts["old" if held == old else "new" if held == new else "damaged"] += 1
+    for kept in glob.glob(kept_glob):
+        with open(kept, "rb") as file:
+            counts["kept"] += held not in (old, new) and file.read() == old
+        os.remove(kept)
 print(f"{folder}: a whole run {whole * 1000:.0f} ms; {trials} SIGKILLs during a restore in place:"
-      f" {counts['old']} old, {counts['new']} new, {counts['damaged']} damaged")
+      f" {counts['old']} old, {counts['new']} new, {counts['damaged']} damaged"
+      f" ({counts['kept']} of them with the old bytes in a recovery copy)")
 shutil.rmtree(game)

@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <string>
 #include <string_view>
 
@@ -24,6 +25,7 @@
 #include "console/linux/fatal_signals.hpp"
 #include "console/linux/folder_owner.hpp"
 #include "console/linux/make_folder.hpp"
+#include "console/linux/recovery_copy.hpp"
 #include "console/linux/terminal.hpp"
 #include "console/shell.hpp"
 
@@ -45,7 +47,12 @@ void report(std::FILE* stream, std::string_view a, std::string_view b = {}, std:
 
 void run_md(std::string_view written) {
   bool existed = false;
-  const Result result = make_folder(written, existed);
+  Result result;
+  try {
+    result = make_folder(written, existed);
+  } catch (const std::bad_alloc&) {
+    result = Result::from_errno(ENOMEM);
+  }
   if (!result.ok()) {
     report(stderr, "Cannot create folder ", written, ": ",
            result.text + advice_for(written, true, result));
@@ -55,7 +62,12 @@ void run_md(std::string_view written) {
 }
 
 void run_copy(std::string_view source, std::string_view target) {
-  const Result result = copy_file(source, target);
+  Result result;
+  try {
+    result = copy_file(source, target);
+  } catch (const std::bad_alloc&) {  // what the copy held is released on the way out
+    result = {ENOMEM, "there is not enough memory for it; it is left as it was"};
+  }
   if (result.ok()) {
     report(stdout, "1 file copied.");
   } else if (result.side == Side::source) {
@@ -105,6 +117,7 @@ void open_closed_standard_streams() {
 
 void prepare_platform() {
   const bool root = geteuid() == 0;
+  remember_starting_user();
   if (const std::string refused = become_folder_owner(); !refused.empty()) {
     report(stderr, refused);
     std::exit(1);

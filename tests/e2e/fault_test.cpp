@@ -31,6 +31,7 @@
 #include "support/refuse.hpp"
 #include "support/scratch.hpp"
 #include "support/setup.hpp"
+#include "support/tracer.hpp"
 #include "support/transcripts.hpp"
 
 namespace {
@@ -78,7 +79,33 @@ class Faults : public GameTest {
     UnmadeSetup().clear();
     fs::create_directories(game_ / "Skulvane_Backups");
     fs::create_directories(root_ / "roots");  // folders of root's beside the game, where used
+    state_ = root_ / "state";
+    fs::create_directories(state_);
   }
+
+  /// Makes `launch` run as a user for whom permission bits count, who then owns the game and
+  /// state folders, from a copy of the program that user can reach. False where there is none.
+  bool HandToAPlayer(Launch& launch, User& user, bool game_folder_too) {
+    if (!FindUnprivilegedUser(user)) {
+      return false;
+    }
+    fs::permissions(root_, fs::perms(0755));
+    for (const fs::path& top : {game_, state_}) {
+      if (top != game_ || game_folder_too) {
+        HandTo(top, user.uid, user.gid);
+      }
+      for (const auto& entry : fs::recursive_directory_iterator(top)) {
+        HandTo(entry.path(), user.uid, user.gid);
+      }
+    }
+    launch.program = (root_ / "sk-backup").string();
+    fs::copy_file(SK_BACKUP_EXE, launch.program, fs::copy_options::overwrite_existing);
+    fs::permissions(launch.program, fs::perms(0755));
+    launch.user = &user;
+    return true;
+  }
+
+  fs::path state_;  // the player's XDG_STATE_HOME
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -96,6 +123,7 @@ struct Fault {
   // that user in a game folder that stays another's (root's, unless `prepare` gives it away).
   enum { tester, player, root_for_player, root, player_in_others_folder } runner = tester;
   const char* start_in = ".";  // where in the game folder the run starts
+  rlim_t memory_limit = RLIM_INFINITY;
 };
 
 void PrintTo(const Fault& fault, std::ostream* os) {
@@ -174,6 +202,10 @@ const std::string kNotAsRoot = ": run sk-backup as a player, not as root";
 const std::string kAnotherPlayersLink =
     "Not following System\\SkAux.ini: it is a link of " + UserName(kAnotherPlayer) +
     "'s; ask that user to replace it by the file or folder it links to\n";
+
+void SystemTakesNoNewFile(const fs::path& game) {
+  fs::permissions(game / "System", fs::perms(0555));
+}
 
 const Fault kFaults[] = {
     {"WritesCutShortByAFileSizeLimitOnBackup", Untouched, "1\nx\n",
@@ -329,6 +361,22 @@ const Fault kFaults[] = {
      "user\nCannot copy to Skulvane_Backups\\BACKUP_SkAux.ini: No such file or directory; the "
      "folder Skulvane_Backups could not be made: the line about it above says why\n",
      kBackupDone, RLIM_INFINITY, Fault::player_in_others_folder},
+    // In place, no copy of the old bytes can be kept under a file-size limit: nothing is written.
+    {"FileSizeLimitOnAWriteInPlace", SystemTakesNoNewFile, "4 y n n x\n",
+     "Cannot copy to System\\SkAux.ini: no copy of its old bytes could be kept first "
+     "(Skulvane_Backups: File too large; {state}/sk-backup: File too large); the folder takes no "
+     "new file, so it is left as it was\n",
+     kRestoreEachDone, 16 * 1024, Fault::player},
+    {"MemoryLimitOnAWriteInPlace",
+     [](const fs::path& game) {
+       SystemTakesNoNewFile(game);
+       WriteFile(game / "System/SkAux.ini", Pattern('o', 24 << 20));
+       WriteFile(game / "Skulvane_Backups/BACKUP_SkAux.ini", Pattern('N', 24 << 20));
+     },
+     "4 y n n x\n",
+     "Cannot copy to System\\SkAux.ini: there is not enough memory to write it in place, where a "
+     "failure must be undone; the folder takes no new file, so it is left as it was\n",
+     kRestoreEachDone, RLIM_INFINITY, Fault::player, ".", 40 << 20},
 };
 
 class FailedCopy : public Faults, public ::testing::WithParamInterface<Fault> {};
@@ -347,21 +395,11 @@ TEST_P(FailedCopy, LeavesEverythingAsItWasAndTheDialogueGoesOn) {
     GTEST_SKIP() << "needs root";
   }
   if (fault.runner != Fault::tester && fault.runner != Fault::root && geteuid() == 0) {
-    if (!FindUnprivilegedUser(user)) {
+    if (!HandToAPlayer(launch, user, fault.runner != Fault::player_in_others_folder)) {
       GTEST_SKIP() << "running as root and no unprivileged user (nobody, uid 1000) to run as";
     }
-    fs::permissions(root_, fs::perms(0755));
-    if (fault.runner != Fault::player_in_others_folder) {
-      HandTo(game_, user.uid, user.gid);
-    }
-    for (const auto& entry : fs::recursive_directory_iterator(game_)) {
-      HandTo(entry.path(), user.uid, user.gid);
-    }
-    if (fault.runner != Fault::root_for_player) {  // from a copy of the program the player reaches
-      launch.program = (root_ / "sk-backup").string();
-      fs::copy_file(SK_BACKUP_EXE, launch.program);
-      fs::permissions(launch.program, fs::perms(0755));
-      launch.user = &user;
+    if (fault.runner == Fault::root_for_player) {
+      launch.user = nullptr;
     }
   } else if (fault.runner == Fault::root_for_player ||
              fault.runner == Fault::player_in_others_folder) {
@@ -379,10 +417,15 @@ TEST_P(FailedCopy, LeavesEverythingAsItWasAndTheDialogueGoesOn) {
   launch.out = root_ / "out";
   launch.err = root_ / "err";
   launch.file_size_limit = fault.file_size_limit;
+  launch.memory_limit = fault.memory_limit;
+  launch.environment = {{"XDG_STATE_HOME", state_.string()}};
   const int status = Finish(Start(launch));
   ASSERT_NE(status, -1) << "the program did not end within 20 s";
   if (WIFEXITED(status) && WEXITSTATUS(status) == kCannotSwitchUser) {
     GTEST_SKIP() << "cannot run as uid " << user.uid << " in " << game_ << " here";
+  }
+  if (ReadFile(launch.err).find("AddressSanitizer") != std::string::npos) {
+    GTEST_SKIP() << "the sanitized program needs more address space than the limit gives";
   }
 
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wait status " << status;
@@ -390,7 +433,8 @@ TEST_P(FailedCopy, LeavesEverythingAsItWasAndTheDialogueGoesOn) {
   for (const auto& [name, value] :
        {std::pair<std::string, std::string>{"{game}", fs::canonical(game_)},
         {"{roots}", fs::canonical(root_ / "roots")},
-        {"{player}", UserName(user.uid)}}) {
+        {"{player}", UserName(user.uid)},
+        {"{state}", state_.string()}}) {
     for (std::size_t at; (at = reports.find(name)) != std::string::npos;) {
       reports.replace(at, name.size(), value);
     }
@@ -608,6 +652,125 @@ TEST_F(Faults, TwoRunsAtOnceNeverTakeTheOthersTemporaryFileForStale) {
                 Pattern(static_cast<char>('N' + i), 256 * 1024));
   }
   EXPECT_EQ(std::distance(fs::directory_iterator(game_ / "System"), fs::directory_iterator()), 3);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The copy in place: signals and kills after its first write, a full copy-on-write volume
+
+/// The contents of the recovery copies of SkAux.ini under `folder`.
+std::vector<std::string> RecoveryCopies(const fs::path& folder) {
+  std::vector<std::string> copies;
+  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+    if (entry.path().filename().string().starts_with("SkAux.ini.sk-backup-old-")) {
+      copies.push_back(ReadFile(entry.path()));
+    }
+  }
+  return copies;
+}
+
+struct Interruption {
+  const char* name;
+  int signal_number;  // sent as the first write into SkAux.ini returns; SIGTSTP, then SIGKILL
+  bool backups_writable;
+};
+
+class InPlace : public Faults {
+ protected:
+  /// A restore of SkAux.ini that must write in place, run as a player: false where none can.
+  bool Prepare(Launch& launch, User& user) {
+    WriteFile(game_ / "System/SkAux.ini", old_);
+    WriteFile(game_ / "Skulvane_Backups/BACKUP_SkAux.ini", new_);
+    SystemTakesNoNewFile(game_);
+    launch.folder = game_;
+    launch.input = "4 y n n x\n";
+    launch.err = root_ / "err";
+    launch.environment = {{"XDG_STATE_HOME", state_.string()}};
+    return geteuid() != 0 || HandToAPlayer(launch, user, true);
+  }
+
+  std::string old_ = Pattern('o', 64 * 1024);
+  std::string new_ = Pattern('N', 48 * 1024);
+};
+
+class Interrupted : public InPlace, public ::testing::WithParamInterface<Interruption> {};
+
+TEST_P(Interrupted, ASignalWaitsForTheWholeFileAndAKillLeavesTheOldBytesOnDisk) {
+  const Interruption& row = GetParam();
+  Launch launch;
+  User user{};
+  if (!Prepare(launch, user)) {
+    GTEST_SKIP() << "running as root and no unprivileged user (nobody, uid 1000) to run as";
+  }
+  fs::permissions(game_ / "Skulvane_Backups", fs::perms(row.backups_writable ? 0755 : 0555));
+  launch.traced = true;
+  const pid_t pid = Start(launch);
+  if (!SignalAfterFirstWrite(pid, "/System/SkAux.ini", row.signal_number)) {
+    GTEST_SKIP() << "the program cannot be traced here (wait status " << Finish(pid) << ")";
+  }
+  int status = 0;
+  if (row.signal_number == SIGTSTP) {
+    ASSERT_TRUE(waitpid(pid, &status, WUNTRACED) == pid && WIFSTOPPED(status)) << status;
+    kill(pid, SIGKILL);
+  }
+  status = Finish(pid);
+  ASSERT_TRUE(WIFSIGNALED(status)) << "wait status " << status;
+  const std::string live = ReadFile(game_ / "System/SkAux.ini");
+  if (live != old_ && live != new_) {
+    ASSERT_EQ(row.signal_number, SIGKILL) << "damaged: " << live.size() << " bytes";
+    EXPECT_EQ(RecoveryCopies(row.backups_writable ? game_ / "Skulvane_Backups" : state_),
+              std::vector<std::string>{old_});
+  } else if (row.signal_number != SIGKILL && row.signal_number != SIGTSTP) {
+    EXPECT_EQ(RecoveryCopies(root_).size(), 0u) << "a recovery copy was left";
+  }
+  EXPECT_EQ(std::distance(fs::directory_iterator(game_ / "System"), fs::directory_iterator()), 1);
+}
+
+const Interruption kInterruptions[] = {
+    {"Interrupt", SIGINT, true},
+    {"Terminate", SIGTERM, true},
+    {"HangUp", SIGHUP, true},
+    {"StopThenKill", SIGTSTP, true},
+    {"KillWithTheOldBytesBesideTheBackups", SIGKILL, true},
+    {"KillWithTheOldBytesInTheStateFolder", SIGKILL, false},
+};
+
+INSTANTIATE_TEST_SUITE_P(Signals, Interrupted, ::testing::ValuesIn(kInterruptions),
+                         support::CaseName<Interruption>);
+
+// On a full btrfs volume, copy on write needs new room even to write the old bytes back.
+TEST_F(InPlace, AFullCopyOnWriteVolumeIsReportedDamagedOnlyWhereItIs) {
+  const std::string image = (root_ / "btrfs.img").string();
+  const std::string game = game_.string();
+  const auto run = [](const std::string& command) { return std::system(command.c_str()) == 0; };
+  fs::remove_all(game_);
+  fs::create_directories(game_);
+  if (geteuid() != 0 || !run("truncate -s 128M " + image + " && mkfs.btrfs -q " + image +
+                             " >&- 2>&- && mount -o loop " + image + " " + game)) {
+    GTEST_SKIP() << "needs root, mkfs.btrfs, a loop device and btrfs to make a volume to fill";
+  }
+  struct Unmount {
+    std::string game;
+    ~Unmount() {
+      std::system(("umount " + game).c_str());
+    }
+  } unmount{game};
+  old_ = Pattern('o', 16 << 20);
+  new_ = Pattern('N', 16 << 20);
+  fs::create_directories(game_ / "System");
+  fs::create_directories(game_ / "Skulvane_Backups");
+  Launch launch;
+  User user{};
+  ASSERT_TRUE(Prepare(launch, user)) << "no unprivileged user (nobody, uid 1000) to run as";
+  for (const char* blocks : {"1M", "4k"}) {  // every block the volume has
+    run("dd if=/dev/zero of=" + game + "/filler" + blocks + " bs=" + blocks + " status=none 2>&-");
+  }
+  EXPECT_EQ(Finish(Start(launch)), 0);
+  ASSERT_TRUE(run("umount " + game + " && mount -o loop " + image + " " + game));
+  const std::string live = ReadFile(game_ / "System/SkAux.ini");
+  const bool damaged = live != old_ && live != new_;
+  EXPECT_EQ(ReadFile(launch.err).find("is now damaged") != std::string::npos, damaged);
+  EXPECT_EQ(RecoveryCopies(root_),
+            damaged ? std::vector<std::string>{old_} : std::vector<std::string>{});
 }
 
 }  // namespace

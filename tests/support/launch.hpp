@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
+#include <sys/ptrace.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace support {
@@ -35,7 +37,10 @@ struct Launch {
   fs::path out = "/dev/null";
   fs::path err = "/dev/null";  ///< the same path as `out`: both streams in one file, in order
   rlim_t file_size_limit = RLIM_INFINITY;
-  const User* user = nullptr;   ///< run as this user instead
+  rlim_t memory_limit = RLIM_INFINITY;                           ///< of its address space
+  const User* user = nullptr;                                    ///< run as this user instead
+  std::vector<std::pair<std::string, std::string>> environment;  ///< set besides the tests' own
+  bool traced = false;  ///< stopped at its start for a tracer (support/tracer.hpp)
   bool (*prepare)() = nullptr;  ///< called in the child just before the program starts (to inject
                                 ///< a fault); the child gives up with status 126 where it fails
 };
@@ -78,7 +83,19 @@ inline pid_t Start(const Launch& launch) {
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
     const struct rlimit limit = {launch.file_size_limit, launch.file_size_limit};
-    if (launch.file_size_limit != RLIM_INFINITY && setrlimit(RLIMIT_FSIZE, &limit) != 0) {
+    const struct rlimit memory = {launch.memory_limit, launch.memory_limit};
+    if ((launch.file_size_limit != RLIM_INFINITY && setrlimit(RLIMIT_FSIZE, &limit) != 0) ||
+        (launch.memory_limit != RLIM_INFINITY && setrlimit(RLIMIT_AS, &memory) != 0)) {
+      _exit(126);
+    }
+    for (const auto& [name, value] : launch.environment) {
+      setenv(name.c_str(), value.c_str(), 1);
+    }
+    for (const int signal_number : {SIGINT, SIGHUP, SIGTERM}) {  // as a terminal starts it
+      signal(signal_number, SIG_DFL);
+    }
+    // A job of its own, as a shell starts it: a stop signal stops it wherever the tests run.
+    if (launch.traced && (setpgid(0, 0) != 0 || ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0)) {
       _exit(126);
     }
     if (launch.user != nullptr && (setgroups(0, nullptr) != 0 || setgid(launch.user->gid) != 0 ||

@@ -162,7 +162,7 @@ Result copy_file(std::string_view source_written, std::string_view target_writte
       return asked;
     }
   }
-  return in_place ? write_in_place(in.get(), source, target)
+  return in_place ? write_in_place(in.get(), source, source_written, target)
                   : replace_file(in.get(), source, target);
 }
 

@@ -23,7 +23,8 @@ void catch_fatal_signals();
 
 /// Blocks every signal that can be blocked; returns the mask to give to unblock_signals().
 /// Around a change that a handler must see whole: a temporary file created and recorded, or
-/// removed and forgotten.
+/// removed and forgotten; a write in place, until the file is whole again. A signal that comes
+/// meanwhile acts when they are unblocked.
 sigset_t block_signals();
 void unblock_signals(const sigset_t& previous);
 

@@ -4,17 +4,24 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 
+#include "console/linux/fatal_signals.hpp"
 #include "console/linux/file_attributes.hpp"
+#include "console/linux/recovery_copy.hpp"
 
 namespace linux_shell {
 
 namespace {
 
 constexpr off_t kMostBytes = off_t{64} << 20;
+constexpr std::size_t kChunk = std::size_t{1} << 20;  // bytes written per call
+constexpr std::size_t kBlock = 4096;                  // the unit of the write-back
 
 /// Bytes held in memory, not zeroed first (a settings file may be tens of MiB).
 struct Bytes {
@@ -22,11 +29,16 @@ struct Bytes {
   std::size_t size = 0;
 };
 
-/// Reads all of the `size` bytes of `fd` into `bytes`; more than `size` is a failure (EFBIG).
+/// Reads all of the `size` bytes of `fd` into `bytes`; more than `size` is a failure (EFBIG),
+/// and so is memory that cannot be had (ENOMEM).
 bool read_whole(int fd, off_t size, Bytes& bytes) {
   const std::size_t room = static_cast<std::size_t>(size) + 1;
-  bytes.data = std::make_unique_for_overwrite<char[]>(room);
+  bytes.data.reset(new (std::nothrow) char[room]);
   bytes.size = 0;
+  if (!bytes.data) {
+    errno = ENOMEM;
+    return false;
+  }
   while (bytes.size < room) {
     const ssize_t got =
         pread(fd, bytes.data.get() + bytes.size, room - bytes.size, static_cast<off_t>(bytes.size));
@@ -48,23 +60,76 @@ bool read_whole(int fd, off_t size, Bytes& bytes) {
   return true;
 }
 
-/// Writes `bytes` over the start of `fd`, cuts it to their length, gives it `modified` and
-/// flushes it.
-Result write_bytes(int fd, const Bytes& bytes, const struct timespec& modified) {
+/// Writes `bytes` over the start of `fd` and cuts it to their length. `reached` is the end of
+/// the furthest range a write was asked for. The errno of a failure, else 0. Calls nothing
+/// that allocates: it runs with every signal held.
+int write_new(int fd, const Bytes& bytes, std::size_t& reached) {
   for (std::size_t done = 0; done < bytes.size;) {
-    const ssize_t wrote =
-        pwrite(fd, bytes.data.get() + done, bytes.size - done, static_cast<off_t>(done));
+    const std::size_t want = std::min(kChunk, bytes.size - done);
+    reached = done + want;
+    const ssize_t wrote = pwrite(fd, bytes.data.get() + done, want, static_cast<off_t>(done));
     if (wrote < 0 && errno != EINTR) {
-      return errno_result();
+      return errno;
     }
     done += wrote > 0 ? static_cast<std::size_t>(wrote) : 0;
   }
-  if (ftruncate(fd, static_cast<off_t>(bytes.size)) != 0) {
-    return errno_result();
-  }
-  take_time(fd, modified);
-  return flush(fd);
+  return ftruncate(fd, static_cast<off_t>(bytes.size)) == 0 ? 0 : errno;
 }
+
+/// Puts back, of `old`, each block below `reached` where `written` differs from it (no other
+/// changed), then the old length. The errno of a failure, else 0. Allocates nothing.
+int write_back(int fd, const Bytes& old, const Bytes& written, std::size_t reached) {
+  const std::size_t end = std::min(reached, old.size);
+  for (std::size_t at = 0; at < end; at += kBlock) {
+    const std::size_t length = std::min(kBlock, end - at);
+    const std::size_t same = at >= written.size ? 0 : std::min(length, written.size - at);
+    if (same == length && std::memcmp(old.data.get() + at, written.data.get() + at, length) == 0) {
+      continue;
+    }
+    for (std::size_t done = 0; done < length;) {
+      const ssize_t wrote =
+          pwrite(fd, old.data.get() + at + done, length - done, static_cast<off_t>(at + done));
+      if (wrote < 0 && errno != EINTR) {
+        return errno;
+      }
+      done += wrote > 0 ? static_cast<std::size_t>(wrote) : 0;
+    }
+  }
+  return ftruncate(fd, static_cast<off_t>(old.size)) == 0 ? 0 : errno;
+}
+
+/// What a file holds after a failure, read back from the disk.
+enum class Holds { old_bytes, new_bytes, neither };
+
+Holds read_back(int fd, const Bytes& old, const Bytes& written) {
+  struct stat st;
+  if (fstat(fd, &st) != 0) {
+    return Holds::neither;
+  }
+  const std::size_t size = static_cast<std::size_t>(st.st_size);
+  bool is_old = size == old.size;
+  bool is_new = size == written.size;
+  char buffer[1 << 14];
+  for (std::size_t at = 0; at < size && (is_old || is_new);) {
+    const ssize_t got =
+        pread(fd, buffer, std::min(sizeof buffer, size - at), static_cast<off_t>(at));
+    if (got < 0 && errno == EINTR) {
+      continue;
+    }
+    if (got <= 0) {
+      return Holds::neither;
+    }
+    const std::size_t n = static_cast<std::size_t>(got);
+    is_old = is_old && std::memcmp(buffer, old.data.get() + at, n) == 0;
+    is_new = is_new && std::memcmp(buffer, written.data.get() + at, n) == 0;
+    at += n;
+  }
+  return is_new ? Holds::new_bytes : is_old ? Holds::old_bytes : Holds::neither;
+}
+
+const char kNoMemory[] =
+    "there is not enough memory to write it in place, where a failure must be undone; the "
+    "folder takes no new file, so it is left as it was";
 
 }  // namespace
 
@@ -88,7 +153,8 @@ Result must_write_in_place(const Place& target, bool& in_place) {
   return {};
 }
 
-Result write_in_place(int in, const struct stat& source, const Place& target) {
+Result write_in_place(int in, const struct stat& source, std::string_view source_written,
+                      const Place& target) {
   if (target.st.st_nlink > 1) {
     return Result::refusal(
         "it has other names (hard links), which would change with it; the "
@@ -101,8 +167,9 @@ Result write_in_place(int in, const struct stat& source, const Place& target) {
   }
   Bytes bytes;
   if (!read_whole(in, source.st_size, bytes)) {
-    return errno == EFBIG ? Result::refusal("It holds more than its size says", Side::source)
-                          : errno_result(Side::source);
+    return errno == EFBIG    ? Result::refusal("It holds more than its size says", Side::source)
+           : errno == ENOMEM ? Result::refusal(kNoMemory)
+                             : errno_result(Side::source);
   }
   const Fd out(openat(target.folder.get(), target.name.c_str(),
                       O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
@@ -115,23 +182,58 @@ Result write_in_place(int in, const struct stat& source, const Place& target) {
     return Result::refusal("The file changed while it was copied");
   }
   if (!read_whole(out.get(), st.st_size, old)) {
-    return errno_result();
+    return errno == ENOMEM ? Result::refusal(kNoMemory) : errno_result();
+  }
+  RecoveryCopy recovery;
+  if (Result kept = make_recovery_copy(source_written, out.get(), target.name, old.data.get(),
+                                       old.size, recovery);
+      !kept.ok()) {
+    return kept;
   }
   if (fallocate(out.get(), FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(bytes.size)) != 0) {
     // A hint only: a file system without it may still take the bytes.
   }
-  Result written = write_bytes(out.get(), bytes, source.st_mtim);
-  if (written.ok()) {
-    return written;
+  // From the first write until the file is whole again, old or new, every signal waits.
+  const sigset_t mask = block_signals();
+  std::size_t reached = 0;
+  const int error = write_new(out.get(), bytes, reached);
+  if (error != 0) {
+    write_back(out.get(), old, bytes, reached);
   }
-  const Result undone = write_bytes(out.get(), old, st.st_mtim);
-  if (!undone.ok()) {
-    const bool full = written.error == ENOSPC || written.error == EDQUOT;
-    written.text +=
-        "; " + target.shown + " is now damaged: " +
-        (full ? "free some space and copy it again" : "copy it again once that is mended");
+  unblock_signals(mask);
+
+  if (error == 0) {
+    take_time(out.get(), source.st_mtim);
+    if (Result flushed = flush(out.get()); !flushed.ok()) {
+      keep_recovery_copy(recovery);
+      return {flushed.error, flushed.text + " (" + target.shown +
+                                 " holds the new copy, which may not survive a power cut; its "
+                                 "old bytes are kept in " +
+                                 recovery.shown + ")"};
+    }
+    return {};
   }
-  return written;
+  Result failed = Result::from_errno(error);
+  const Holds holds = read_back(out.get(), old, bytes);
+  if (holds != Holds::neither) {
+    take_time(out.get(), holds == Holds::old_bytes ? st.st_mtim : source.st_mtim);
+    if (holds == Holds::new_bytes) {
+      failed.text += " (" + target.shown + " holds the new copy all the same)";
+    }
+    if (!flush(out.get()).ok()) {
+      keep_recovery_copy(recovery);
+      failed.text +=
+          "; it may not survive a power cut: its old bytes are kept in " + recovery.shown;
+    }
+    return failed;
+  }
+  keep_recovery_copy(recovery);
+  const bool full = error == ENOSPC || error == EDQUOT;
+  failed.text += "; " + target.shown + " is now damaged: its old bytes are kept in " +
+                 recovery.shown +
+                 (full ? "; free some space, then copy that file over it"
+                       : "; copy that file over it once that is mended");
+  return failed;
 }
 
 }  // namespace linux_shell

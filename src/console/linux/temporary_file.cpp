@@ -1,5 +1,6 @@
 #include "console/linux/temporary_file.hpp"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/random.h>
@@ -46,17 +47,51 @@ std::string name_to_try(int attempt, const std::string& target_name) {
 }
 
 /// Removes an earlier run's leftover under `name`, as the header states; anything else there is
-/// left alone.
-void clear_leftover(int folder, const std::string& name) {
-  const Fd fd(
-      openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+/// left alone. False where nothing had that name.
+bool clear_leftover(int folder, const char* name) {
+  const Fd fd(openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   struct stat held;
   struct stat named;
   if (fd && fstat(fd.get(), &held) == 0 && S_ISREG(held.st_mode) && held.st_nlink == 1 &&
       held.st_uid == geteuid() && flock(fd.get(), LOCK_EX | LOCK_NB) == 0 &&
-      fstatat(folder, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && same_file(held, named)) {
-    unlinkat(folder, name.c_str(), 0);
+      fstatat(folder, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && same_file(held, named)) {
+    unlinkat(folder, name, 0);
   }
+  return fd || errno != ENOENT;
+}
+
+/// Whether `name` has the form of a temporary file's name.
+bool temporary_form(const char* name) {
+  const char prefix[] = ".sk-backup-";
+  if (std::strncmp(name, prefix, sizeof prefix - 1) != 0 ||
+      std::strlen(name) != sizeof prefix - 1 + 16) {
+    return false;
+  }
+  for (const char* digit = name + sizeof prefix - 1; *digit != '\0'; ++digit) {
+    if ((*digit < '0' || *digit > '9') && (*digit < 'a' || *digit > 'f')) {
+      return false;
+    }
+  }
+  return true;
+}
+
+/// Removes every leftover of the folder `folder` under a name of the temporary form, as for the
+/// fixed name. Only where the fixed name was found taken: runs were at work or killed there.
+void clear_leftovers(int folder) {
+  const int readable = openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR* entries = readable < 0 ? nullptr : fdopendir(readable);
+  if (entries == nullptr) {
+    if (readable >= 0) {
+      close(readable);
+    }
+    return;
+  }
+  while (const dirent* entry = readdir(entries)) {
+    if (temporary_form(entry->d_name)) {
+      clear_leftover(folder, entry->d_name);
+    }
+  }
+  closedir(entries);
 }
 
 // What a signal that ends the program removes: the temporary file of this run that has a name.
@@ -183,7 +218,9 @@ std::string temporary_name_for(const std::string& target_name) {
 Result create_temporary(int folder, const std::string& target_name, const std::string& folder_shown,
                         TemporaryFile& file) {
   file.folder = folder;
-  clear_leftover(folder, temporary_name_for(target_name));
+  if (clear_leftover(folder, temporary_name_for(target_name).c_str())) {
+    clear_leftovers(folder);
+  }
   file.fd.reset(openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
   if (file.fd) {
     while (flock(file.fd.get(), LOCK_EX) != 0 && errno == EINTR) {

@@ -21,15 +21,19 @@
 // once, decided by the EEXIST of the very call that makes the name: no copy waits, none fails
 // for a name.
 // The lock: a copy holds its file's lock from its creation until it is renamed or removed. A
-// leftover under the fixed name is removed only when it is a regular file with one link, owned
-// by this user, whose lock this run takes, and is still that same file when it is removed. A
-// lock that cannot be taken (a file system without locks) means busy, never free.
+// leftover is removed only when it is a regular file with one link, owned by this user, whose
+// lock this run takes, and is still that same file when it is removed. A lock that cannot be
+// taken (a file system without locks) means busy, never free.
+// Leftovers: each copy removes the leftover under its target's fixed name. Where anything had
+// that name (runs at once, or killed ones), it also reads the folder, where it may, and removes
+// by the same rule every leftover under a fresh name of the same form; otherwise the folder is
+// not read.
 // A signal that ends the program removes the named file first (fatal_signals.hpp).
 // A kill (SIGKILL) or a power cut: while the file is anonymous (all of the writing and the
 // flush) nothing is left in the folder. Only in the short time between link and rename, or
 // where the file system has no anonymous files, is a named file left: under the fixed name the
-// next copy of the same TARGET removes it, without reading the folder; under a fresh name no run
-// removes it.
+// next copy of the same TARGET removes it; under a fresh name, the first copy into that folder
+// that finds its fixed name taken.
 #pragma once
 
 #include <string>

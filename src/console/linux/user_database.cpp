@@ -101,4 +101,17 @@ std::string group_name(gid_t gid) {
   return name_of("/etc/group", gid, "");
 }
 
+std::string home_of(uid_t uid, const char* passwd_file) {
+  std::string home;
+  each_line(passwd_file, [&](std::string_view line) {
+    uid_t id;
+    if (parse_id(field(line, 2), id) && id == uid) {
+      home = field(line, 5);
+      return true;
+    }
+    return false;
+  });
+  return home.starts_with('/') ? home : std::string();
+}
+
 }  // namespace linux_shell

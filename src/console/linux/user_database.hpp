@@ -33,4 +33,8 @@ std::string user_name(uid_t uid);
 /// The name of group `gid` for a message ("players"), else its number.
 std::string group_name(gid_t gid);
 
+/// The home folder of user `uid` in `passwd_file`; empty where it has none, or one that is not
+/// an absolute path.
+std::string home_of(uid_t uid, const char* passwd_file = "/etc/passwd");
+
 }  // namespace linux_shell

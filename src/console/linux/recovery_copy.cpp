@@ -1,0 +1,241 @@
+#include "console/linux/recovery_copy.hpp"
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "console/linux/fatal_signals.hpp"
+#include "console/linux/path_walk.hpp"
+#include "console/linux/user_database.hpp"
+
+namespace linux_shell {
+
+namespace {
+
+constexpr int kNameTries = 16;
+
+uid_t g_starting_user = 0;
+bool g_starting_user_known = false;
+
+// What a signal that ends the program removes: this run's recovery copy, until it is kept.
+volatile sig_atomic_t g_recorded = 0;
+int g_recorded_folder = -1;
+char g_recorded_name[NAME_MAX + 1];
+
+void remove_on_signal(bool stopping) {
+  if (!stopping && g_recorded != 0) {
+    unlinkat(g_recorded_folder, g_recorded_name, 0);
+  }
+}
+
+void forget(RecoveryCopy& copy) {
+  const sigset_t mask = block_signals();
+  g_recorded = 0;
+  unblock_signals(mask);
+  copy.name.clear();
+}
+
+// Why the last folder was not taken, where that was no error of a call.
+bool g_not_alone = false;
+
+/// Whether the folder `fd` is the user's alone: theirs, and no one else may write it.
+bool users_alone(int fd) {
+  struct stat st;
+  g_not_alone = false;
+  if (fstat(fd, &st) != 0) {
+    return false;
+  }
+  g_not_alone = st.st_uid != geteuid() || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+  return !g_not_alone;
+}
+
+/// Why the last folder did not take the copy.
+std::string reason_now() {
+  return g_not_alone ? "it is not this user's alone" : std::strerror(errno);
+}
+
+/// Opens the folder `name` in `at` without following a link, making it (0700) where missing.
+Fd open_or_make(int at, const char* name) {
+  Fd folder(openat(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!folder && errno == ENOENT && (mkdirat(at, name, 0700) == 0 || errno == EEXIST)) {
+    folder.reset(openat(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  }
+  if (folder && !users_alone(folder.get())) {
+    folder.reset();
+  }
+  return folder;
+}
+
+/// The state folder of the user the run acts as, opened for reading, and how to name it.
+Fd open_state_folder(std::string& shown) {
+  const bool trusted = g_starting_user_known && g_starting_user == geteuid() && geteuid() != 0;
+  const char* state = trusted ? secure_getenv("XDG_STATE_HOME") : nullptr;
+  const char* home = trusted ? secure_getenv("HOME") : nullptr;
+  std::string base;
+  const char* below[3] = {".local", "state", "sk-backup"};
+  int first = 0;
+  if (state != nullptr && state[0] == '/') {
+    base = state;
+    first = 2;
+  } else {
+    base = home != nullptr && home[0] == '/' ? std::string(home) : home_of(geteuid());
+  }
+  shown = base.empty() ? "the home folder" : base;
+  if (base.empty()) {
+    errno = ENOENT;
+    return Fd();
+  }
+  // The start may be reached through links (a home folder often is); nothing below it.
+  Fd folder(open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (folder && !users_alone(folder.get())) {
+    folder.reset();
+  }
+  for (int i = first; folder && i < 3; ++i) {
+    shown = shown + "/" + below[i];
+    folder = open_or_make(folder.get(), below[i]);
+  }
+  return folder;
+}
+
+std::string fresh_name(const std::string& target_name) {
+  std::uint32_t number = 0;
+  if (getrandom(&number, sizeof number, GRND_NONBLOCK) != sizeof number) {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    number = static_cast<std::uint32_t>(now.tv_nsec) ^ static_cast<std::uint32_t>(getpid() << 16);
+  }
+  char suffix[32];
+  std::snprintf(suffix, sizeof suffix, ".sk-backup-old-%08x", static_cast<unsigned>(number));
+  return target_name + suffix;
+}
+
+/// Clones `from` into `fd`, else writes all of `bytes` into it; flushes it, then its folder
+/// `folder`.
+bool write_and_flush(int fd, int folder, int from, const char* bytes, std::size_t size) {
+  for (std::size_t done = ioctl(fd, FICLONE, from) == 0 ? size : 0; done < size;) {
+    const ssize_t wrote = pwrite(fd, bytes + done, size - done, static_cast<off_t>(done));
+    if (wrote < 0 && errno != EINTR) {
+      return false;
+    }
+    done += wrote > 0 ? static_cast<std::size_t>(wrote) : 0;
+  }
+  if (fsync(fd) != 0 && errno != EINVAL) {
+    return false;
+  }
+  const Fd readable(openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  return readable ? fsync(readable.get()) == 0 || errno == EINVAL : syncfs(fd) == 0;
+}
+
+/// Makes the recovery copy in `copy.folder`, named for a report under `folder_shown`.
+bool make_in(RecoveryCopy& copy, const std::string& folder_shown, int from,
+             const std::string& target_name, const char* bytes, std::size_t size) {
+  for (int attempt = 0; attempt < kNameTries; ++attempt) {
+    const std::string name = fresh_name(target_name);
+    if (name.size() >= sizeof g_recorded_name) {
+      errno = ENAMETOOLONG;
+      return false;
+    }
+    static const bool registered = on_fatal_signal(remove_on_signal);
+    const sigset_t mask = block_signals();
+    g_not_alone = false;
+    const Fd file(openat(copy.folder.get(), name.c_str(),
+                         O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (file && registered) {
+      std::memcpy(g_recorded_name, name.c_str(), name.size() + 1);
+      g_recorded_folder = copy.folder.get();
+      g_recorded = 1;
+      copy.name = name;
+    }
+    unblock_signals(mask);
+    if (!file) {
+      if (errno == EEXIST) {
+        continue;
+      }
+      return false;
+    }
+    if (!registered) {
+      unlinkat(copy.folder.get(), name.c_str(), 0);
+      errno = ENOMEM;
+      return false;
+    }
+    if (!write_and_flush(file.get(), copy.folder.get(), from, bytes, size)) {
+      const int error = errno;
+      unlinkat(copy.folder.get(), name.c_str(), 0);
+      forget(copy);
+      errno = error;
+      return false;
+    }
+    copy.shown = folder_shown.empty() ? name : folder_shown + "/" + name;
+    return true;
+  }
+  errno = EEXIST;
+  return false;
+}
+
+}  // namespace
+
+RecoveryCopy::~RecoveryCopy() {
+  if (!kept && !name.empty()) {
+    unlinkat(folder.get(), name.c_str(), 0);
+    forget(*this);
+  }
+}
+
+void remember_starting_user() {
+  g_starting_user = geteuid();
+  g_starting_user_known = true;
+}
+
+Result make_recovery_copy(std::string_view source_written, int target,
+                          const std::string& target_name, const char* bytes, std::size_t size,
+                          RecoveryCopy& copy) {
+  std::string reasons;
+  // Beside the source, as a report names it.
+  Place source;
+  Result walked = walk(source_written, Side::source, source);
+  const std::size_t cut = source_written.find_last_of("\\/");
+  std::string beside(source_written.substr(0, cut == std::string_view::npos ? 0 : cut));
+  for (char& c : beside) {
+    c = c == '\\' ? '/' : c;
+  }
+  if (walked.ok()) {
+    copy.folder.reset(openat(source.folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!copy.folder) {
+      copy.folder = std::move(source.folder);
+    }
+    if (users_alone(copy.folder.get()) && make_in(copy, beside, target, target_name, bytes, size)) {
+      return {};
+    }
+    walked = Result::refusal(reason_now());
+  }
+  reasons = source.folder_shown + ": " + walked.text;
+  std::string state_shown;
+  g_not_alone = false;
+  copy.folder = open_state_folder(state_shown);
+  if (copy.folder && make_in(copy, state_shown, target, target_name, bytes, size)) {
+    return {};
+  }
+  reasons += "; " + state_shown + ": " + reason_now();
+  return Result::refusal("no copy of its old bytes could be kept first (" + reasons +
+                         "); the folder takes no new file, so it is left as it was");
+}
+
+void keep_recovery_copy(RecoveryCopy& copy) {
+  copy.kept = true;
+  const sigset_t mask = block_signals();
+  g_recorded = 0;
+  unblock_signals(mask);
+}
+
+}  // namespace linux_shell
