@@ -251,9 +251,9 @@ const Fault kFaults[] = {
     // Root's game folder that anyone may write, as a sticky folder reached through a link is.
     {"RootInAGameFolderAnyoneMayWrite",
      [](const fs::path& game) { fs::permissions(game, fs::perms(01777)); }, "2 y n n x\n",
-     "Cannot create folder Skulvane_Backups: this folder may be written by group root" +
-         kNotAsRoot + "\nCannot copy System\\SkAux.ini: this folder may be written by group root" +
-         kNotAsRoot + "\n",
+     "Cannot create folder Skulvane_Backups: this folder may be written by anyone" + kNotAsRoot +
+         "\nCannot copy System\\SkAux.ini: this folder may be written by anyone" + kNotAsRoot +
+         "\n",
      kBackupDone, RLIM_INFINITY, Fault::root},
     // In a sticky folder anyone may write, another player links SkAux.ini to the player's own
     // file: neither a backup nor a restore follows it.
