@@ -3,9 +3,11 @@
 // restore must leave the live file whole. The program's texts come from the session cases of
 // tests/transcripts, never from the program's sources.
 
+#include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,6 +16,7 @@
 #include <array>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <random>
@@ -74,6 +77,10 @@ class Faults : public GameTest {
     fs::create_directories(game_ / "Skulvane_Backups");
     fs::create_directories(root_ / "roots");  // folders of root's beside the game, where used
   }
+  void TearDown() override {
+    umount2(game_.c_str(), MNT_DETACH);  // a disk image mounted there, where one was
+    GameTest::TearDown();
+  }
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -89,6 +96,12 @@ struct Fault {
   // Who runs it: the tests' user, or, where that is root, a user for whom permission bits count
   // (who then owns the game folder), or root in that user's game folder, or root in its own.
   enum { tester, player, root_for_player, root } runner = tester;
+  // Lines for /etc/group beside the player's own private group "sk-player": where set, the run
+  // sees only root and the player in copies of /etc/passwd and /etc/group bound over them.
+  const char* accounts = nullptr;
+  // Where set, the run is one that must work: this checks what it made, instead of the folders
+  // being left as they were.
+  void (*check)(const fs::path& game) = nullptr;
 };
 
 void PrintTo(const Fault& fault, std::ostream* os) {
@@ -158,6 +171,42 @@ std::string EachReport(const std::string& folder, const std::string& prefix,
 }
 
 const std::string kNotAsRoot = ": run sk-backup as a player, not as root";
+const std::string kNoLinkAsRoot =
+    ": a run as root follows no link; run sk-backup as the player who plays the game, or replace "
+    "the link by what it links to\n";
+
+/// `folder`, of the player's, shared with the players' group as a shared install is (2775).
+void SharedWithPlayers(const fs::path& folder) {
+  struct stat st;
+  stat(folder.c_str(), &st);
+  chown(folder.c_str(), st.st_uid, kPlayers);
+  fs::permissions(folder, fs::perms(02775));
+}
+
+/// A file of the player's own outside the game folder (0600, in a folder of the player's made
+/// with the umask 002).
+fs::path PlayersOwn(const fs::path& game, const char* name, const char* text) {
+  struct stat folder;
+  stat(game.c_str(), &folder);
+  const fs::path own = game.parent_path() / "roots" / "players-own";
+  fs::create_directories(own);
+  WriteFile(own / name, text);
+  for (const fs::path& path : {own, own / name}) {
+    chown(path.c_str(), folder.st_uid, folder.st_gid);
+  }
+  fs::permissions(own, fs::perms(0775));
+  fs::permissions(own / name, fs::perms(0600));
+  return own / name;
+}
+
+/// The refusal of a link of the player's in `file` of System, below `folder`, which the
+/// players' group may write.
+std::string MovedIn(const std::string& cannot, const char* file, const char* folder) {
+  return cannot + "System\\" + file + ": Not following System\\" + file + ": " + folder +
+         " may be written by group " + GroupName(kPlayers) +
+         ", so another player could have put it there; replace the link by the file it links "
+         "to\n";
+}
 const std::string kAnotherPlayersLink =
     "Not following System\\SkAux.ini: it is a link of " + UserName(kAnotherPlayer) +
     "'s; ask that user to replace it by the file or folder it links to\n";
@@ -274,6 +323,104 @@ const Fault kFaults[] = {
      kFolderExists + "Cannot copy System\\SkAux.ini: " + kAnotherPlayersLink +
          "Cannot copy to System\\SkAux.ini: " + kAnotherPlayersLink,
      kRestoreEachDone, RLIM_INFINITY, Fault::player},
+    // Another player moves the player's own link to her file in as SkAux.ini of a shared
+    // folder, with his file waiting for the backup; or her link to a file she keeps as
+    // SkulvaneUser.ini, for a restore to write his backup's text into.
+    {"AnotherPlayerMovesHerLinkInForABackup",
+     [](const fs::path& game) {
+       SharedWithPlayers(game / "System");
+       SharedWithPlayers(game / "Skulvane_Backups");
+       PlantLink(game, "SkAux.ini", PlayersOwn(game, "secret.txt", "her secret\n"));
+       const fs::path his = game / "Skulvane_Backups" / "BACKUP_SkAux.ini";
+       lchown(his.c_str(), kAnotherPlayer, kAnotherPlayer);
+       fs::permissions(his, fs::perms(0644));
+     },
+     "2 y n n x\n", kFolderExists + MovedIn("Cannot copy ", "SkAux.ini", "System"), kBackupDone,
+     RLIM_INFINITY, Fault::player},
+    {"AnotherPlayerMovesHerLinkInForARestore",
+     [](const fs::path& game) {
+       SharedWithPlayers(game / "System");
+       PlantLink(game, "SkulvaneUser.ini", PlayersOwn(game, "bashrc", "her shell's settings\n"));
+     },
+     "4 n y n x\n", MovedIn("Cannot copy to ", "SkulvaneUser.ini", "System"), kRestoreEachDone,
+     RLIM_INFINITY, Fault::player},
+    // Her own folder of links, renamed into a shared game folder as System.
+    {"AnotherPlayerRenamesHerFolderOfLinksIn",
+     [](const fs::path& game) {
+       SharedWithPlayers(game);
+       PlantLink(game, "SkAux.ini", PlayersOwn(game, "secret.txt", "her secret\n"));
+     },
+     "2 y n n x\n", kFolderExists + MovedIn("Cannot copy ", "SkAux.ini", "this folder"),
+     kBackupDone, RLIM_INFINITY, Fault::player},
+    // A hard link that he made to a link of hers elsewhere.
+    {"AnotherPlayersHardLinkToHerLink",
+     [](const fs::path& game) {
+       SharedWithPlayers(game / "System");
+       const fs::path link = PlayersOwn(game, "secret.txt", "her secret\n").parent_path() / "notes";
+       PlantLink(game, "SkAux.ini", link.parent_path() / "secret.txt");
+       fs::rename(game / "System" / "SkAux.ini", link);
+       ASSERT_EQ(::link(link.c_str(), (game / "System" / "SkAux.ini").c_str()), 0);
+     },
+     "2 y n n x\n", kFolderExists + MovedIn("Cannot copy ", "SkAux.ini", "System"), kBackupDone,
+     RLIM_INFINITY, Fault::player},
+    // No link at all: her own file moved in, his backup folder and file (0666) waiting. The
+    // folder takes no file of hers, so the copy would be written into his file.
+    {"AnotherPlayerMovesHerFileInWithHisBackupWaiting",
+     [](const fs::path& game) {
+       fs::permissions(game / "System" / "SkAux.ini", fs::perms(0600));
+       const fs::path backups = game / "Skulvane_Backups";
+       chown(backups.c_str(), kAnotherPlayer, kAnotherPlayer);
+       lchown((backups / "BACKUP_SkAux.ini").c_str(), kAnotherPlayer, kAnotherPlayer);
+       fs::permissions(backups / "BACKUP_SkAux.ini", fs::perms(0666));
+     },
+     "2 y n n x\n",
+     kFolderExists + "Cannot copy to Skulvane_Backups\\BACKUP_SkAux.ini: it belongs to " +
+         UserName(kAnotherPlayer) +
+         ", and the folder takes no new file: written in place, it would give that user the "
+         "bytes; it is left as it was\n",
+     kBackupDone, RLIM_INFINITY, Fault::player},
+    // The player's own folders, made with the umask 002 and her private group: her link works.
+    {"APlayersOwnFoldersWithHerPrivateGroup",
+     [](const fs::path& game) {
+       for (const fs::path& folder : {game, game / "System", game / "Skulvane_Backups"}) {
+         fs::permissions(folder, fs::perms(0775));
+       }
+       PlantLink(game, "SkAux.ini", PlayersOwn(game, "SkAux.ini", "her own settings\n"));
+     },
+     "2 y n n x\n", kFolderExists, kBackupDone, RLIM_INFINITY, Fault::player, "",
+     [](const fs::path& game) {
+       EXPECT_EQ(ReadFile(game / "Skulvane_Backups" / "BACKUP_SkAux.ini"), "her own settings\n");
+     }},
+    // Root runs in a disk image that a player made, where every entry's owner is 0 (as debugfs
+    // sets it), holding links to root's files (through folders of root's only).
+    {"RootInAPlayersDiskImage",
+     [](const fs::path& game) {
+       RootsFiles(game);
+       PlantLink(game, "SkAux.ini", "../../roots/private/secret");
+       PlantLink(game, "SkulvaneUser.ini", "../../roots/public/existing");
+       const std::string image = (game.parent_path() / "image.ext4").string();
+       if (std::system(("mkfs.ext4 -q -F -d '" + game.string() + "' '" + image +
+                        "' 4M >/dev/null 2>&1 && mount -o loop '" + image + "' '" + game.string() +
+                        "' 2>/dev/null")
+                           .c_str()) != 0) {
+         GTEST_SKIP() << "no ext4 image could be made and mounted here (mkfs.ext4 -d, a loop "
+                         "device)";
+       }
+     },
+     "2 y n n 4 n y n x\n",
+     kFolderExists + "Cannot copy System\\SkAux.ini: Not following System\\SkAux.ini" +
+         kNoLinkAsRoot + "Cannot copy to System\\SkulvaneUser.ini: Not following " +
+         "System\\SkulvaneUser.ini" + kNoLinkAsRoot,
+     kRestoreEachDone, RLIM_INFINITY, Fault::root},
+    // Lines of /etc/group that glibc reads as naming other members: the drop takes neither.
+    {"RootDropsToAPlayerListedOnlyOnOddGroupLines",
+     [](const fs::path& game) {
+       LinkedToRoots(game, "public/group-only");
+       chown((game.parent_path() / "roots/public/group-only").c_str(), 0, 5101);
+     },
+     "2 y n n x\n", kFolderExists + "Cannot copy System\\SkAux.ini: Permission denied\n",
+     kBackupDone, RLIM_INFINITY, Fault::root_for_player,
+     "sk-h1:x:5101:sk-player:\nsk-h2:x:5101:sk-player:x:y\n"},
 };
 
 class FailedCopy : public Faults, public ::testing::WithParamInterface<Fault> {};
@@ -310,6 +457,18 @@ TEST_P(FailedCopy, LeavesEverythingAsItWasAndTheDialogueGoesOn) {
     GTEST_SKIP() << "needs root";
   }
   fault.prepare(game_);
+  if (IsSkipped()) {
+    return;
+  }
+  if (fault.accounts != nullptr) {
+    const User owner = user.uid != 0 ? user : User{getuid(), getgid()};
+    WriteFile(root_ / "passwd",
+              "root:x:0:0:root:/root:/bin/sh\nsk-player:x:" + std::to_string(owner.uid) + ":" +
+                  std::to_string(owner.gid) + "::/nonexistent:/usr/sbin/nologin\n");
+    WriteFile(root_ / "group",
+              "root:x:0:\nsk-player:x:" + std::to_string(owner.gid) + ":\n" + fault.accounts);
+    launch.binds = {{root_ / "passwd", "/etc/passwd"}, {root_ / "group", "/etc/group"}};
+  }
   const auto before = FolderTree(game_, Detail::kStatus);
   const auto roots = FolderTree(root_ / "roots", Detail::kStatus);
 
@@ -323,6 +482,9 @@ TEST_P(FailedCopy, LeavesEverythingAsItWasAndTheDialogueGoesOn) {
   if (WIFEXITED(status) && WEXITSTATUS(status) == kCannotSwitchUser) {
     GTEST_SKIP() << "cannot run as uid " << user.uid << " in " << game_ << " here";
   }
+  if (WIFEXITED(status) && WEXITSTATUS(status) == kCannotBind) {
+    GTEST_SKIP() << "cannot bind copies of /etc/passwd and /etc/group in a mount namespace here";
+  }
 
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wait status " << status;
   EXPECT_EQ(ReadFile(launch.err), fault.reports);
@@ -331,6 +493,10 @@ TEST_P(FailedCopy, LeavesEverythingAsItWasAndTheDialogueGoesOn) {
   EXPECT_TRUE(out.size() >= kLastCycle.size() &&
               out.compare(out.size() - kLastCycle.size(), kLastCycle.size(), kLastCycle) == 0)
       << out;
+  if (fault.check != nullptr) {
+    fault.check(game_);
+    return;
+  }
   EXPECT_EQ(FolderTree(game_, Detail::kStatus), before);
   EXPECT_EQ(FolderTree(root_ / "roots", Detail::kStatus), roots);
 }
@@ -467,6 +633,35 @@ TEST_F(Faults, AKilledRestoreLeavesTheWholeOldOrTheWholeNewFile) {
   RecordProperty("old", old_count);
   RecordProperty("new", new_count);
   RecordProperty("temporaries", temporaries);
+}
+
+// Another user's FUSE mount on SkAux.ini, whose server never answers (this test holds its
+// descriptor and never reads it): the run refuses it at once, having asked the server nothing.
+TEST_F(Faults, AnotherUsersFuseMountOnAFileIsRefusedWithoutAskingItsServer) {
+  if (geteuid() != 0) {
+    GTEST_SKIP() << "needs root to mount a FUSE file system for another user";
+  }
+  const fs::path file = game_ / "System" / "SkAux.ini";
+  WriteFile(file, "settings\n");
+  const int fuse = open("/dev/fuse", O_RDWR | O_CLOEXEC);
+  const std::string options = "fd=" + std::to_string(fuse) +
+                              ",rootmode=100644,user_id=" + std::to_string(kAnotherPlayer) +
+                              ",group_id=" + std::to_string(kAnotherPlayer) + ",allow_other";
+  if (fuse < 0 || mount("sk-test", file.c_str(), "fuse", MS_NOSUID | MS_NODEV, options.c_str())) {
+    close(fuse);
+    GTEST_SKIP() << "cannot mount FUSE here: " << std::strerror(errno);
+  }
+  Launch launch;
+  launch.folder = game_;
+  launch.input = "2 y n n x\n";
+  launch.err = root_ / "err";
+  const int status = Finish(Start(launch));
+  umount2(file.c_str(), MNT_DETACH);
+  close(fuse);
+  ASSERT_NE(status, -1) << "the program did not end within 20 s";
+  EXPECT_EQ(ReadFile(launch.err),
+            kFolderExists + "Cannot copy System\\SkAux.ini: System\\SkAux.ini " +
+                "is on a mount of " + UserName(kAnotherPlayer) + kNotAsRoot + "\n");
 }
 
 TEST_F(Faults, TwoRunsAtOnceNeverTakeTheOthersTemporaryFileForStale) {
