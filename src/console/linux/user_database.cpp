@@ -135,13 +135,10 @@ bool is_private_group(uid_t uid, gid_t gid, const char* passwd_file, const char*
     return shared;
   });
   each_line(passwd_file, [&](std::string_view line) {
-    uid_t other;
     gid_t group;
-    // A line that cannot be read may be an account of that group: it shares it.
-    shared =
-        shared ||
-        (field(line, 2) != std::to_string(uid) &&
-         (!parse_id(field(line, 2), other) || !parse_id(field(line, 3), group) || group == gid));
+    // A line whose group cannot be read may be an account of that group: it shares it.
+    shared = shared || (field(line, 2) != std::to_string(uid) &&
+                        (!parse_id(field(line, 3), group) || group == gid));
     return shared;
   });
   return named && !shared;
