@@ -96,12 +96,8 @@ struct Fault {
   // Who runs it: the tests' user, or, where that is root, a user for whom permission bits count
   // (who then owns the game folder), or root in that user's game folder, or root in its own.
   enum { tester, player, root_for_player, root } runner = tester;
-  // Lines for /etc/group beside the player's own private group "sk-player": where set, the run
-  // sees only root and the player in copies of /etc/passwd and /etc/group bound over them.
-  const char* accounts = nullptr;
-  // Where set, the run is one that must work: this checks what it made, instead of the folders
-  // being left as they were.
-  void (*check)(const fs::path& game) = nullptr;
+  const char* accounts = nullptr;  // where set, /etc/group holds these and "sk-player" alone
+  void (*check)(const fs::path& game) = nullptr;  // for a run that must work: what it made
 };
 
 void PrintTo(const Fault& fault, std::ostream* os) {
@@ -199,9 +195,8 @@ fs::path PlayersOwn(const fs::path& game, const char* name, const char* text) {
   const fs::path own = game.parent_path() / "roots" / "players-own";
   fs::create_directories(own);
   WriteFile(own / name, text);
-  for (const fs::path& path : {own, own / name}) {
-    chown(path.c_str(), folder.st_uid, folder.st_gid);
-  }
+  chown(own.c_str(), folder.st_uid, folder.st_gid);
+  chown((own / name).c_str(), folder.st_uid, folder.st_gid);
   fs::permissions(own, fs::perms(0775));
   fs::permissions(own / name, fs::perms(0600));
   return own / name;
@@ -331,27 +326,19 @@ const Fault kFaults[] = {
      kFolderExists + "Cannot copy System\\SkAux.ini: " + kAnotherPlayersLink +
          "Cannot copy to System\\SkAux.ini: " + kAnotherPlayersLink,
      kRestoreEachDone, RLIM_INFINITY, Fault::player},
-    // Another player moves the player's own link to her file in as SkAux.ini of a shared
-    // folder, with his file waiting for the backup; or her link to a file she keeps as
-    // SkulvaneUser.ini, for a restore to write his backup's text into.
-    {"AnotherPlayerMovesHerLinkInForABackup",
+    // Another player moves her links in: to her secret (his file waiting), to a file she keeps.
+    {"AnotherPlayerMovesHerLinksIntoASharedFolder",
      [](const fs::path& game) {
        SharedWithPlayers(game / "System");
        SharedWithPlayers(game / "Skulvane_Backups");
        PlantLink(game, "SkAux.ini", PlayersOwn(game, "secret.txt", "her secret\n"));
-       const fs::path his = game / "Skulvane_Backups" / "BACKUP_SkAux.ini";
-       Chown(his, kAnotherPlayer, kAnotherPlayer);
-       fs::permissions(his, fs::perms(0644));
-     },
-     "2 y n n x\n", kFolderExists + MovedIn("Cannot copy ", "SkAux.ini", "System"), kBackupDone,
-     RLIM_INFINITY, Fault::player},
-    {"AnotherPlayerMovesHerLinkInForARestore",
-     [](const fs::path& game) {
-       SharedWithPlayers(game / "System");
        PlantLink(game, "SkulvaneUser.ini", PlayersOwn(game, "bashrc", "her shell's settings\n"));
+       Chown(game / "Skulvane_Backups" / "BACKUP_SkAux.ini", kAnotherPlayer, kAnotherPlayer);
      },
-     "4 n y n x\n", MovedIn("Cannot copy to ", "SkulvaneUser.ini", "System"), kRestoreEachDone,
-     RLIM_INFINITY, Fault::player},
+     "2 y n n 4 n y n x\n",
+     kFolderExists + MovedIn("Cannot copy ", "SkAux.ini", "System") +
+         MovedIn("Cannot copy to ", "SkulvaneUser.ini", "System"),
+     kRestoreEachDone, RLIM_INFINITY, Fault::player},
     // Her own folder of links, renamed into a shared game folder as System.
     {"AnotherPlayerRenamesHerFolderOfLinksIn",
      [](const fs::path& game) {
@@ -371,8 +358,7 @@ const Fault kFaults[] = {
      },
      "2 y n n x\n", kFolderExists + MovedIn("Cannot copy ", "SkAux.ini", "System"), kBackupDone,
      RLIM_INFINITY, Fault::player},
-    // No link at all: her own file moved in, his backup folder and file (0666) waiting. The
-    // folder takes no file of hers, so the copy would be written into his file.
+    // No link: her own file moved in, his backup folder and file (0666) waiting, to be written in.
     {"AnotherPlayerMovesHerFileInWithHisBackupWaiting",
      [](const fs::path& game) {
        fs::permissions(game / "System" / "SkAux.ini", fs::perms(0600));
@@ -399,8 +385,7 @@ const Fault kFaults[] = {
      [](const fs::path& game) {
        EXPECT_EQ(ReadFile(game / "Skulvane_Backups" / "BACKUP_SkAux.ini"), "her own settings\n");
      }},
-    // Root runs in a disk image that a player made, where every entry's owner is 0 (as debugfs
-    // sets it), holding links to root's files (through folders of root's only).
+    // Root in a player's disk image whose entries are all root's (as debugfs sets), with links.
     {"RootInAPlayersDiskImage",
      [](const fs::path& game) {
        RootsFiles(game);
@@ -411,8 +396,7 @@ const Fault kFaults[] = {
                         "' 4M >/dev/null 2>&1 && mount -o loop '" + image + "' '" + game.string() +
                         "' 2>/dev/null")
                            .c_str()) != 0) {
-         GTEST_SKIP() << "no ext4 image could be made and mounted here (mkfs.ext4 -d, a loop "
-                         "device)";
+         GTEST_SKIP() << "cannot make and mount an ext4 image (mkfs.ext4 -d, loop) here";
        }
      },
      "2 y n n 4 n y n x\n",
@@ -468,14 +452,21 @@ TEST_P(FailedCopy, LeavesEverythingAsItWasAndTheDialogueGoesOn) {
   if (IsSkipped()) {
     return;
   }
-  if (fault.accounts != nullptr) {
-    const User owner = user.uid != 0 ? user : User{getuid(), getgid()};
+  if (fault.accounts != nullptr) {  // copies bound over the system's, as `unshare -m` gives
+    const std::string gid = std::to_string(user.gid);
     WriteFile(root_ / "passwd",
-              "root:x:0:0:root:/root:/bin/sh\nsk-player:x:" + std::to_string(owner.uid) + ":" +
-                  std::to_string(owner.gid) + "::/nonexistent:/usr/sbin/nologin\n");
-    WriteFile(root_ / "group",
-              "root:x:0:\nsk-player:x:" + std::to_string(owner.gid) + ":\n" + fault.accounts);
-    launch.binds = {{root_ / "passwd", "/etc/passwd"}, {root_ / "group", "/etc/group"}};
+              "root:x:0:0::/:\nsk-player:x:" + std::to_string(user.uid) + ":" + gid + "::/:\n");
+    WriteFile(root_ / "group", "root:x:0:\nsk-player:x:" + gid + ":\n" + fault.accounts);
+    const std::string as = launch.user == nullptr ? ""
+                                                  : "setpriv --reuid=" + std::to_string(user.uid) +
+                                                        " --regid=" + gid + " --clear-groups ";
+    launch.args = {"-m", "sh", "-c",
+                   "mount --bind " + (root_ / "passwd").string() + " /etc/passwd && mount --bind " +
+                       (root_ / "group").string() + " /etc/group || exit " +
+                       std::to_string(kCannotSwitchUser) + "; exec " + as + "\"$0\"",
+                   launch.program};
+    launch.program = "/usr/bin/unshare";
+    launch.user = nullptr;
   }
   const auto before = FolderTree(game_, Detail::kStatus);
   const auto roots = FolderTree(root_ / "roots", Detail::kStatus);
@@ -489,9 +480,6 @@ TEST_P(FailedCopy, LeavesEverythingAsItWasAndTheDialogueGoesOn) {
   ASSERT_NE(status, -1) << "the program did not end within 20 s";
   if (WIFEXITED(status) && WEXITSTATUS(status) == kCannotSwitchUser) {
     GTEST_SKIP() << "cannot run as uid " << user.uid << " in " << game_ << " here";
-  }
-  if (WIFEXITED(status) && WEXITSTATUS(status) == kCannotBind) {
-    GTEST_SKIP() << "cannot bind copies of /etc/passwd and /etc/group in a mount namespace here";
   }
 
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wait status " << status;
@@ -652,17 +640,14 @@ TEST_F(Faults, AnotherUsersFuseMountOnAFileIsRefusedWithoutAskingItsServer) {
   const fs::path file = game_ / "System" / "SkAux.ini";
   WriteFile(file, "settings\n");
   const int fuse = open("/dev/fuse", O_RDWR | O_CLOEXEC);
+  const std::string id = std::to_string(kAnotherPlayer);
   const std::string options = "fd=" + std::to_string(fuse) +
-                              ",rootmode=100644,user_id=" + std::to_string(kAnotherPlayer) +
-                              ",group_id=" + std::to_string(kAnotherPlayer) + ",allow_other";
+                              ",rootmode=100644,allow_other,user_id=" + id + ",group_id=" + id;
   if (fuse < 0 || mount("sk-test", file.c_str(), "fuse", MS_NOSUID | MS_NODEV, options.c_str())) {
     close(fuse);
     GTEST_SKIP() << "cannot mount FUSE here: " << std::strerror(errno);
   }
-  Launch launch;
-  launch.folder = game_;
-  launch.input = "2 y n n x\n";
-  launch.err = root_ / "err";
+  const Launch launch{.args = {}, .folder = game_, .input = "2 y n n x\n", .err = root_ / "err"};
   const int status = Finish(Start(launch));
   umount2(file.c_str(), MNT_DETACH);
   close(fuse);

@@ -33,6 +33,10 @@ using linux_shell::Fd;
 
 class DurableCopy : public ShellTest {};
 
+const std::string kNoLinkAsRoot =
+    ": a run as root follows no link; run sk-backup as the player who plays the game, or replace "
+    "the link by what it links to\n";
+
 TEST_F(DurableCopy, CopyReplacesTheTargetWithTheSourcesTimeAndTheBitsCpGives) {
   fs::create_directories("System");
   fs::create_directories("Backups");
@@ -82,7 +86,7 @@ TEST_F(DurableCopy, FailedCopyLeavesTheTargetAsItWas) {
   struct Case {
     const char* line;
     const char* report;
-    const char* as_root = nullptr;  // a run that stays root follows no link
+    std::string as_root = {};  // where a run that stays root follows no link
   };
   const Case cases[] = {
       {"copy S\\none.ini D\\a.ini", "Cannot copy S\\none.ini: No such file or directory\n"},
@@ -92,20 +96,18 @@ TEST_F(DurableCopy, FailedCopyLeavesTheTargetAsItWas) {
       {"copy S\\a.ini D\\folder.ini", "Cannot copy to D\\folder.ini: Is a directory\n"},
       {"copy S\\a.ini D\\loop.ini",
        "Cannot copy to D\\loop.ini: Too many levels of symbolic links\n",
-       "Cannot copy to D\\loop.ini: Not following D\\loop.ini: a run as root follows no link; run "
-       "sk-backup as the player who plays the game, or replace the link by what it links to\n"},
+       "Cannot copy to D\\loop.ini: Not following D\\loop.ini" + kNoLinkAsRoot},
       {"copy D\\a.ini D\\A.INI", "Cannot copy to D\\A.INI: It is the same file as the source\n"},
       {"copy D\\pagemap.ini D\\a.ini",
        "Cannot copy D\\pagemap.ini: D\\pagemap.ini -> /proc is one "
        "of the kernel's files, not a file on a disk\n",
-       "Cannot copy D\\pagemap.ini: Not following D\\pagemap.ini: a run as root follows no link; "
-       "run sk-backup as the player who plays the game, or replace the link by what it links to\n"},
+       "Cannot copy D\\pagemap.ini: Not following D\\pagemap.ini" + kNoLinkAsRoot},
   };
   const std::set<std::string> before = Names();
   for (const Case& c : cases) {
     const Output output = RunLine(c.line);
     EXPECT_EQ(output.out, "") << c.line;
-    EXPECT_EQ(output.err, geteuid() == 0 && c.as_root != nullptr ? c.as_root : c.report) << c.line;
+    EXPECT_EQ(output.err, geteuid() == 0 && !c.as_root.empty() ? c.as_root : c.report) << c.line;
     EXPECT_EQ(ReadFile("D/a.ini"), "old") << c.line;
     EXPECT_EQ(Names(), before) << c.line;
   }
@@ -120,9 +122,7 @@ TEST_F(DurableCopy, CopyOntoALinkReplacesTheFileItPointsTo) {
   fs::create_symlink("hop.ini", "links/a.ini");
   if (geteuid() == 0) {
     EXPECT_EQ(RunLine("copy new.ini links\\a.ini").err,
-              "Cannot copy to links\\a.ini: Not following links\\a.ini: a run as root follows no "
-              "link; run sk-backup as the player who plays the game, or replace the link by what "
-              "it links to\n");
+              "Cannot copy to links\\a.ini: Not following links\\a.ini" + kNoLinkAsRoot);
     GTEST_SKIP() << "a run that stays root follows no link";
   }
   EXPECT_EQ(RunLine("copy new.ini links\\a.ini").out, "1 file copied.\n");

@@ -4,9 +4,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
-#include <sched.h>
 #include <signal.h>
-#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,7 +13,6 @@
 #include <filesystem>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 namespace support {
@@ -39,9 +36,6 @@ struct Launch {
   fs::path err = "/dev/null";  ///< the same path as `out`: both streams in one file, in order
   rlim_t file_size_limit = RLIM_INFINITY;
   const User* user = nullptr;  ///< run as this user instead
-  /// Files bound over others (what, where) in a mount namespace of the program's own, as
-  /// `unshare -m` gives (root only).
-  std::vector<std::pair<fs::path, fs::path>> binds;
 };
 
 /// How long a run of the program may take in a test before it is ended by force.
@@ -50,9 +44,6 @@ inline constexpr auto kDeadline = std::chrono::seconds(20);
 /// The exit status of a child that could not become `Launch::user` or enter its folder as that
 /// user.
 constexpr int kCannotSwitchUser = 125;
-
-/// The exit status of a child that could not make its mount namespace or bind its files.
-constexpr int kCannotBind = 124;
 
 /// Starts the program, its input written whole into a pipe of its own before it starts.
 inline pid_t Start(const Launch& launch) {
@@ -87,15 +78,6 @@ inline pid_t Start(const Launch& launch) {
     const struct rlimit limit = {launch.file_size_limit, launch.file_size_limit};
     if (launch.file_size_limit != RLIM_INFINITY && setrlimit(RLIMIT_FSIZE, &limit) != 0) {
       _exit(126);
-    }
-    if (!launch.binds.empty() &&
-        (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr))) {
-      _exit(kCannotBind);
-    }
-    for (const auto& [what, where] : launch.binds) {
-      if (mount(what.c_str(), where.c_str(), nullptr, MS_BIND, nullptr) != 0) {
-        _exit(kCannotBind);
-      }
     }
     if (launch.user != nullptr && (setgroups(0, nullptr) != 0 || setgid(launch.user->gid) != 0 ||
                                    setuid(launch.user->uid) != 0)) {
