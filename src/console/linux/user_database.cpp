@@ -37,7 +37,7 @@ void each_line(const char* file, Take take) {
   std::string line;
   while (std::getline(in, line)) {
     std::string_view entry(line.c_str());
-    const std::size_t start = entry.find_first_not_of(" \t");
+    const std::size_t start = entry.find_first_not_of(" \t\n\v\f\r");  // isspace()
     if (start == std::string_view::npos) {
       continue;
     }
@@ -127,7 +127,9 @@ bool is_private_group(uid_t uid, gid_t gid, const char* passwd_file, const char*
   bool shared = false;
   each_line(group_file, [&](std::string_view line) {
     gid_t id;
-    if (parse_id(field(line, 2), id) && id == gid) {
+    if (!parse_id(field(line, 2), id)) {
+      shared = true;  // a line glibc may read otherwise: any group, with any members
+    } else if (id == gid) {
       named = field(line, 0) == account.name;
       shared = !named ||
                each_member(line, [&](std::string_view member) { return member != account.name; });
