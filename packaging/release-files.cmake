@@ -1,6 +1,6 @@
 # What goes into the release files beside the program, made from the project's version: the
-# manual page, the players' readme, the Windows resource and manifest, the Debian package's
-# control files. Included by the top CMakeLists.txt.
+# manual page, the players' readmes (Windows, Linux), the Windows resource and manifest, the
+# Debian package's control files. Included by the top CMakeLists.txt.
 
 # The default names the developers at an address of the reserved top-level domain .invalid
 # (RFC 6761), which no mail can reach: whoever publishes the package sets their own.
@@ -50,6 +50,11 @@ if(WIN32)
   set_source_files_properties(${SK_BACKUP_RESOURCE} PROPERTIES OBJECT_DEPENDS
                               "${SK_BACKUP_MANIFEST};${SK_BACKUP_PACKAGING}/windows/sk-backup.ico")
 else()
+  # The players' guide, installed where the developers' README would be; packaging/release.sh
+  # also puts it at the top of the .tar.gz.
+  set(SK_BACKUP_PLAYER_DOCS ${PROJECT_BINARY_DIR}/README.txt ${PROJECT_SOURCE_DIR}/LICENSE
+      ${PROJECT_SOURCE_DIR}/THIRD-PARTY-NOTICES)
+  configure_file(${SK_BACKUP_PACKAGING}/linux/README.txt.in README.txt @ONLY)
   # Taken by packaging/release.sh into the Debian package.
   configure_file(${SK_BACKUP_PACKAGING}/debian/control.in debian/control @ONLY)
   configure_file(${SK_BACKUP_PACKAGING}/debian/changelog.in debian/changelog @ONLY)

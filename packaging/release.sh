@@ -3,9 +3,10 @@
 # (default dist/, next to this tree's top), those that PACKAGES names (any of zip, tar.gz and deb,
 # separated by blanks or commas; default all three):
 #   sk-backup-VERSION-win64.zip           sk-backup.exe, README.txt, LICENSE.txt, notices
-#   sk-backup-VERSION-linux-x86_64.tar.gz the static program, man page, README, docs/, LICENSE,
-#                                         notices
-#   sk-backup_VERSION_amd64.deb           the dynamically linked program for Debian
+#   sk-backup-VERSION-linux-x86_64.tar.gz the players' README.txt at its top, the static program,
+#                                         man page, the guide again, LICENSE, notices
+#   sk-backup_VERSION_amd64.deb           the dynamically linked program for Debian, man page,
+#                                         the players' README.txt
 #   SHA256SUMS                            of the files built, checked with "sha256sum -c
 #                                         SHA256SUMS" in DIR
 # Release files of an earlier run in DIR are removed first, so DIR holds this run's alone.
@@ -111,6 +112,13 @@ if wanted tar.gz; then
 build_and_stage linux-static / -DSK_BACKUP_STATIC=ON
 tar_dir=sk-backup-$version-linux-x86_64
 mv "$build/linux-static-stage" "$build/$tar_dir"
+# The players' guide at the top, where a player who unpacks it looks first.
+# It stays as short as the Windows one: 240 lines at most.
+cp "$build/$tar_dir/share/doc/sk-backup/README.txt" "$build/$tar_dir/README.txt"
+if (($(wc -l <"$build/$tar_dir/README.txt") > 240)); then
+  echo "release.sh: the players' guide has more than 240 lines" >&2
+  exit 1
+fi
 normalise "$build/$tar_dir"
 check_no_build_paths "$build/$tar_dir"
 tar -C "$build" --sort=name --format=gnu --mtime="@$SOURCE_DATE_EPOCH" --owner=0 --group=0 \

@@ -5,8 +5,9 @@
 //   md     creates a folder, leaving an existing one as it was;
 //   copy   replaces the target only with a complete, flushed copy.
 // Names are looked up as Windows does, ignoring the case of ASCII letters. This file only takes
-// a line apart, hands it to the room that carries it out (linux/) and writes the reports:
-// successes on standard output, failures on standard error, each in place and whole.
+// a line apart, hands it to the file that carries it out (linux/) and writes the reports:
+// successes on standard output, failures on standard error, each in place and whole, a failure
+// with what to do where its reason alone does not say (failure_advice.hpp).
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -19,6 +20,7 @@
 
 #include "console/linux/command_line.hpp"
 #include "console/linux/durable_copy.hpp"
+#include "console/linux/failure_advice.hpp"
 #include "console/linux/fatal_signals.hpp"
 #include "console/linux/folder_owner.hpp"
 #include "console/linux/make_folder.hpp"
@@ -45,7 +47,8 @@ void run_md(std::string_view written) {
   bool existed = false;
   const Result result = make_folder(written, existed);
   if (!result.ok()) {
-    report(stderr, "Cannot create folder ", written, ": ", result.text);
+    report(stderr, "Cannot create folder ", written, ": ",
+           result.text + advice_for(written, true, result));
   } else if (existed) {
     report(stderr, "Folder ", written, " already exists.");
   }
@@ -56,9 +59,10 @@ void run_copy(std::string_view source, std::string_view target) {
   if (result.ok()) {
     report(stdout, "1 file copied.");
   } else if (result.side == Side::source) {
-    report(stderr, "Cannot copy ", source, ": ", result.text);
+    report(stderr, "Cannot copy ", source, ": ", result.text + advice_for(source, false, result));
   } else {
-    report(stderr, "Cannot copy to ", target, ": ", result.text);
+    report(stderr, "Cannot copy to ", target, ": ",
+           result.text + advice_for(target, false, result));
   }
 }
 
@@ -100,9 +104,13 @@ void open_closed_standard_streams() {
 }
 
 void prepare_platform() {
+  const bool root = geteuid() == 0;
   if (const std::string refused = become_folder_owner(); !refused.empty()) {
     report(stderr, refused);
     std::exit(1);
+  }
+  if (root && geteuid() != 0) {
+    note_acting_as_folder_owner();
   }
   catch_fatal_signals();
   make_input_blocking();

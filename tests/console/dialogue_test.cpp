@@ -7,7 +7,9 @@
 #include <cstdio>
 #include <iostream>
 #include <sstream>
+#include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "console/console.hpp"
 #include "menu.hpp"
@@ -47,5 +49,26 @@ TEST_P(Dialogue, WritesTheTranscriptAndRunsTheCommandLines) {
 
 INSTANTIATE_TEST_SUITE_P(Sessions, Dialogue, ::testing::ValuesIn(SessionCasesFor("linux")),
                          support::CaseName<SessionCase>);
+
+// A typo in a transcript file is refused with its place, instead of hanging the tests that read
+// the transcript while they are listed.
+TEST(Transcripts, AMarkLeftOpenIsRefusedWithItsFileAndLine) {
+  const std::string head = "platforms: both\nbefore: fresh\ninput: x\\n\n--\n{cls}Hello\n";
+  for (const auto& [body, report] :
+       {std::pair{"{pause\nBye\n", "Typo.txt:6: a mark { left open"},
+        std::pair{"{pause}Bye{cls\n", "Typo.txt:6: a mark { left open"},
+        std::pair{"Bye}\n", "Typo.txt:6: a } outside a mark"}}) {
+    const std::string text = head + body;
+    try {
+      ParseCase({"Typo", text.c_str()});
+      ADD_FAILURE() << body;
+    } catch (const std::runtime_error& refusal) {
+      EXPECT_STREQ(refusal.what(), report);
+    }
+  }
+  EXPECT_THROW(Texts("Hello{pause"), std::runtime_error);
+  EXPECT_THROW(Expand("Hello{pause", [](const std::string&, const std::string&) { return ""; }),
+               std::runtime_error);
+}
 
 }  // namespace

@@ -27,7 +27,12 @@ std::string Show(const std::string& line, const std::string& outcome) {
     return "Folder Skulvane_Backups already exists.\n";
   }
   if (outcome == "no source") {  // "copy SOURCE TARGET"
-    return "Cannot copy " + line.substr(5, line.find(' ', 5) - 5) + ": No such file or directory\n";
+    const std::string source = line.substr(5, line.find(' ', 5) - 5);
+    return "Cannot copy " + source + ": No such file or directory; " +
+           (source.starts_with("System")
+                ? "the game has not made this file yet (it does when it first runs), so there is "
+                  "nothing to back up\n"
+                : "there is no backup of this file yet: back it up first (1 or 2 at the menu)\n");
   }
   return outcome == "done" ? "1 file copied.\n" : "";
 }

@@ -2,7 +2,9 @@
 // carried out, so no file is touched. Each result is checked against properties that any sound
 // reading has, without a second parser to compare with: operands are whole words of the line, a
 // recognised line is exactly its command word and its operands, a refused byte makes the line
-// unknown, and neither the case of letters nor the width of the gaps changes the reading.
+// unknown and no other byte does, and neither the case of letters nor the width of the gaps
+// changes the reading.
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -21,7 +23,21 @@ bool IsSeparator(char c) {
   return c == ' ' || c == '\t';
 }
 
-using linux_shell::is_refused;
+/// The bytes that make a line unknown wherever they stand, listed here apart from the parser:
+/// the control characters but tab, DEL, and the double quote.
+constexpr std::array<bool, 256> kRefused = [] {
+  std::array<bool, 256> refused{};
+  for (std::size_t byte = 0x00; byte < 0x20; ++byte) {
+    refused[byte] = byte != '\t';
+  }
+  refused[0x7f] = true;
+  refused['"'] = true;
+  return refused;
+}();
+
+bool IsRefused(char c) {
+  return kRefused[static_cast<unsigned char>(c)];
+}
 
 /// True when `part` is a whole word of `line`: within it, not empty, no separator or refused
 /// byte in it, and a separator or the line's end on each side.
@@ -32,7 +48,7 @@ bool IsWordOf(std::string_view part, std::string_view line) {
     return false;
   }
   for (char c : part) {
-    if (IsSeparator(c) || is_refused(c)) {
+    if (IsSeparator(c) || IsRefused(c)) {
       return false;
     }
   }
@@ -83,7 +99,13 @@ void CheckLine(std::string_view line) {
                      : got.source.empty() && got.target.empty());
   SK_FUZZ_CHECK(copy ? got.source.data() < got.target.data() : true);
   for (char c : line) {
-    SK_FUZZ_CHECK(!is_refused(c) || got.kind == CommandKind::unknown);
+    SK_FUZZ_CHECK(!IsRefused(c) || got.kind == CommandKind::unknown);
+    // Any other byte may stand in a name: alone, it is a folder's.
+    if (!IsRefused(c) && !IsSeparator(c)) {
+      const char md[] = {'m', 'd', ' ', c};
+      SK_FUZZ_CHECK(linux_shell::parse_command_line(std::string_view(md, sizeof md)).kind ==
+                    CommandKind::make_folder);
+    }
   }
   // A recognised line is its command word, in any case, and its operands, and nothing else.
   const struct {

@@ -35,7 +35,9 @@ struct Launch {
   fs::path out = "/dev/null";
   fs::path err = "/dev/null";  ///< the same path as `out`: both streams in one file, in order
   rlim_t file_size_limit = RLIM_INFINITY;
-  const User* user = nullptr;  ///< run as this user instead
+  const User* user = nullptr;   ///< run as this user instead
+  bool (*prepare)() = nullptr;  ///< called in the child just before the program starts (to inject
+                                ///< a fault); the child gives up with status 126 where it fails
 };
 
 /// How long a run of the program may take in a test before it is ended by force.
@@ -85,6 +87,9 @@ inline pid_t Start(const Launch& launch) {
     }
     if (chdir(launch.folder.c_str()) != 0) {
       _exit(launch.user != nullptr ? kCannotSwitchUser : 126);
+    }
+    if (launch.prepare != nullptr && !launch.prepare()) {
+      _exit(126);
     }
     execv(argv[0], argv.data());
     _exit(127);

@@ -13,7 +13,8 @@
 //
 // In `input:` and in the transcript \t \n \r \v \f \0 and \\ stand for those bytes; any other
 // backslash stands for itself (as in System\SkAux.ini). The file's last line feed ends the file,
-// not the transcript.
+// not the transcript. A mark ends on its own line; a file with a mark left open, or a '}' outside
+// one, is refused with its name and line, as is any other malformed file.
 #pragma once
 
 #include <algorithm>
@@ -69,6 +70,24 @@ inline std::string Unescape(std::string_view text) {
   return out;
 }
 
+/// Throws, naming the file and line, where a mark of `body` (the transcript as the file holds
+/// it, from line `first_line` of the file) is left open or a '}' stands outside one.
+inline void CheckMarks(const std::string& file, std::string_view body, std::size_t first_line) {
+  std::size_t line = first_line;
+  bool in_mark = false;
+  for (const char c : body) {
+    if ((c == '{' && in_mark) || (c == '\n' && in_mark) || (c == '}' && !in_mark)) {
+      throw std::runtime_error(file + ".txt:" + std::to_string(line) +
+                               (c == '}' ? ": a } outside a mark" : ": a mark { left open"));
+    }
+    in_mark = c == '{' || (in_mark && c != '}');
+    line += c == '\n' ? 1 : 0;
+  }
+  if (in_mark) {
+    throw std::runtime_error(file + ".txt:" + std::to_string(line) + ": a mark { left open");
+  }
+}
+
 inline SessionCase ParseCase(const TranscriptFile& file) {
   SessionCase c;
   c.name = file.name;
@@ -106,7 +125,10 @@ inline SessionCase ParseCase(const TranscriptFile& file) {
       throw std::runtime_error(c.name + ": unknown line " + std::string(line));
     }
   }
-  c.transcript = Unescape(text.substr(body + 4, text.size() - body - 5));
+  const std::string_view transcript = text.substr(body + 4, text.size() - body - 5);
+  CheckMarks(c.name, transcript,
+             static_cast<std::size_t>(std::count(text.begin(), text.begin() + body, '\n')) + 3);
+  c.transcript = Unescape(transcript);
   return c;
 }
 
@@ -155,6 +177,9 @@ inline std::string Expand(
       break;
     }
     const std::size_t close = transcript.find('}', open);
+    if (close == std::string::npos) {
+      throw std::runtime_error("a mark { left open: " + transcript.substr(open));
+    }
     const std::string mark = transcript.substr(open + 1, close - open - 1);
     const std::size_t bar = mark.find('|');
     out += show(mark.substr(0, bar), bar == std::string::npos ? "" : mark.substr(bar + 1));
@@ -171,6 +196,9 @@ inline std::vector<std::string> Texts(const std::string& transcript) {
     const std::size_t open = std::min(transcript.find('{', at), transcript.size());
     if (open > at) {
       texts.push_back(transcript.substr(at, open - at));
+    }
+    if (open < transcript.size() && transcript.find('}', open) == std::string::npos) {
+      throw std::runtime_error("a mark { left open: " + transcript.substr(open));
     }
     at = open < transcript.size() ? transcript.find('}', open) + 1 : open;
   }

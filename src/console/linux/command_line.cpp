@@ -12,12 +12,14 @@ bool is_separator(char c) {
   return c == ' ' || c == '\t';
 }
 
-}  // namespace
-
+/// A byte that makes any line holding it unknown: a control character other than tab, DEL, or
+/// a double quote.
 bool is_refused(char c) {
   const unsigned char u = static_cast<unsigned char>(c);
   return (u < 0x20 && c != '\t') || u == 0x7f || c == '"';
 }
+
+}  // namespace
 
 Command parse_command_line(std::string_view line) {
   constexpr Command kUnknown{CommandKind::unknown, {}, {}, {}};

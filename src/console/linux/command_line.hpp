@@ -17,13 +17,10 @@ struct Command {
   std::string_view target;  ///< the target of "copy"; empty otherwise
 };
 
-/// True for a byte that makes any line holding it unknown, wherever it stands: a control
-/// character other than tab, DEL, or a double quote.
-bool is_refused(char c);
-
 /// Splits `line` at runs of blanks and tabs and recognises "cls", "pause", "md NAME" and
 /// "copy SRC DST", the command word in any case. Any other word, a wrong number of arguments,
-/// or a line holding a control character or a quote gives CommandKind::unknown. Touches nothing.
+/// or a line holding a control character other than tab, DEL or a double quote, wherever it
+/// stands, gives CommandKind::unknown. Touches nothing.
 Command parse_command_line(std::string_view line);
 
 }  // namespace linux_shell

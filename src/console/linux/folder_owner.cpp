@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "console/linux/failure_advice.hpp"
 #include "console/linux/mounts.hpp"
 #include "console/linux/user_database.hpp"
 
@@ -43,8 +44,7 @@ std::string become_folder_owner() {
   const std::string uid = std::to_string(folder.st_uid);
   Account account;
   if (!find_account(folder.st_uid, account)) {
-    return "sk-backup: this folder belongs to user " + uid +
-           ", who is not in /etc/passwd: run sk-backup as that user, without sudo" + kNothingDone;
+    return "sk-backup: " + owner_unknown_advice(folder.st_uid) + kNothingDone;
   }
   const std::vector<gid_t> groups = groups_of(account);
   // The groups first: once the user is not root any more they could not be changed.

@@ -83,24 +83,30 @@ void show_pause_prompt() {
   std::fflush(stdout);
 }
 
-/// Ends the pause's line: after its key, and when a signal ends or stops the program during
-/// the pause (so that the prompt keeps a line of its own). Safe in a signal handler.
-void end_pause_line() {
-  std::fflush(stdout);
+/// Writes the line feed that ends the pause's line straight to standard output, past its
+/// buffer: only write(2), so that a signal handler may call it once the prompt is out.
+void write_line_feed() {
   if (write(STDOUT_FILENO, "\n", 1) != 1) {
   }
+}
+
+/// Ends the pause's line after its key (so that the prompt keeps a line of its own).
+void end_pause_line() {
+  std::fflush(stdout);
+  write_line_feed();
 }
 
 // While a pause holds the terminal in raw modes: the modes to put back.
 volatile sig_atomic_t g_taken = 0;
 termios g_saved;
 
-/// A signal that ends or stops the program during a pause puts the terminal back first; a stop
-/// also forgets it, as the terminal is given back.
+/// A signal that ends or stops the program during a pause puts the terminal back first and ends
+/// the prompt's line; a stop also forgets it, as the terminal is given back. Calls only what a
+/// signal handler may: the prompt was flushed when it was shown.
 void give_back_on_signal(bool stopping) {
   if (g_taken != 0) {
     tcsetattr(STDIN_FILENO, TCSANOW, &g_saved);
-    end_pause_line();
+    write_line_feed();
     g_taken = stopping ? 0 : g_taken;
   }
 }
