@@ -101,6 +101,12 @@ TEST_F(Dispatch, ARunAsRootTakesTheOwnersGroupsFromTheFilesAsSudoDoes) {
             "alice:x:1001:1001::/h:/bin/sh\nbob:x:1002:1002::/h:/bin/sh\n"
             "carol:x:1003:1002::/h:/bin/sh\n");
   EXPECT_FALSE(linux_shell::is_private_group(1002, 1002, "passwd", "group"));  // a member, carol's
+  std::string many;  // more groups than a process can have: the first ones, as sudo takes them
+  for (int id = 100000; id < 170000; ++id) {
+    many += "g:x:" + std::to_string(id) + ":alice\n";
+  }
+  WriteFile("group", many);
+  EXPECT_EQ(linux_shell::groups_of({"alice", 1001}, "group").size(), linux_shell::kMostGroups);
 }
 
 }  // namespace
