@@ -7,6 +7,7 @@
 #include <grp.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -16,6 +17,7 @@
 #include <array>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <random>
@@ -106,6 +108,11 @@ class Faults : public GameTest {
   }
 
   fs::path state_;  // the player's XDG_STATE_HOME
+
+  void TearDown() override {
+    umount2(game_.c_str(), MNT_DETACH);  // a disk image mounted there, where one was
+    GameTest::TearDown();
+  }
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -122,7 +129,9 @@ struct Fault {
   // (who then owns the game folder), or root in that user's game folder, or root in its own, or
   // that user in a game folder that stays another's (root's, unless `prepare` gives it away).
   enum { tester, player, root_for_player, root, player_in_others_folder } runner = tester;
-  const char* start_in = ".";  // where in the game folder the run starts
+  const char* start_in = ".";      // where in the game folder the run starts
+  const char* accounts = nullptr;  // where set, /etc/group holds these and "sk-player" alone
+  void (*check)(const fs::path& game) = nullptr;  // for a run that must work: what it made
   rlim_t memory_limit = RLIM_INFINITY;
 };
 
@@ -199,6 +208,41 @@ std::string EachReport(const std::string& folder, const std::string& prefix,
 }
 
 const std::string kNotAsRoot = ": run sk-backup as a player, not as root";
+const std::string kNoLinkAsRoot =
+    ": a run as root follows no link; run sk-backup as the player who plays the game, or replace "
+    "the link by what it links to\n";
+
+/// `folder`, of the player's, shared with the players' group as a shared install is (2775).
+void SharedWithPlayers(const fs::path& folder) {
+  struct stat st;
+  stat(folder.c_str(), &st);
+  HandTo(folder, st.st_uid, kPlayers);
+  fs::permissions(folder, fs::perms(02775));
+}
+
+/// A file of the player's own outside the game folder (0600, in a folder of the player's made
+/// with the umask 002).
+fs::path PlayersOwn(const fs::path& game, const char* name, const char* text) {
+  struct stat folder;
+  stat(game.c_str(), &folder);
+  const fs::path own = game.parent_path() / "roots" / "players-own";
+  fs::create_directories(own);
+  WriteFile(own / name, text);
+  chown(own.c_str(), folder.st_uid, folder.st_gid);
+  chown((own / name).c_str(), folder.st_uid, folder.st_gid);
+  fs::permissions(own, fs::perms(0775));
+  fs::permissions(own / name, fs::perms(0600));
+  return own / name;
+}
+
+/// The refusal of a link of the player's in `file` of System, below `folder`, which the
+/// players' group may write.
+std::string MovedIn(const std::string& cannot, const char* file, const char* folder) {
+  return cannot + "System\\" + file + ": Not following System\\" + file + ": " + folder +
+         " may be written by group " + GroupName(kPlayers) +
+         ", so another player could have put it there; replace the link by the file it links "
+         "to\n";
+}
 const std::string kAnotherPlayersLink =
     "Not following System\\SkAux.ini: it is a link of " + UserName(kAnotherPlayer) +
     "'s; ask that user to replace it by the file or folder it links to\n";
@@ -304,9 +348,9 @@ const Fault kFaults[] = {
     // Root's game folder that anyone may write, as a sticky folder reached through a link is.
     {"RootInAGameFolderAnyoneMayWrite",
      [](const fs::path& game) { fs::permissions(game, fs::perms(01777)); }, "2 y n n x\n",
-     "Cannot create folder Skulvane_Backups: this folder may be written by group root" +
-         kNotAsRoot + "\nCannot copy System\\SkAux.ini: this folder may be written by group root" +
-         kNotAsRoot + "\n",
+     "Cannot create folder Skulvane_Backups: this folder may be written by anyone" + kNotAsRoot +
+         "\nCannot copy System\\SkAux.ini: this folder may be written by anyone" + kNotAsRoot +
+         "\n",
      kBackupDone, RLIM_INFINITY, Fault::root},
     // In a sticky folder anyone may write, another player links SkAux.ini to the player's own
     // file: neither a backup nor a restore follows it.
@@ -376,7 +420,97 @@ const Fault kFaults[] = {
      "4 y n n x\n",
      "Cannot copy to System\\SkAux.ini: there is not enough memory to write it in place, where a "
      "failure must be undone; the folder takes no new file, so it is left as it was\n",
-     kRestoreEachDone, RLIM_INFINITY, Fault::player, ".", 40 << 20},
+     kRestoreEachDone, RLIM_INFINITY, Fault::player, ".", nullptr, nullptr, 40 << 20},
+    // Another player moves her links in: to her secret (his file waiting), to a file she keeps.
+    {"AnotherPlayerMovesHerLinksIntoASharedFolder",
+     [](const fs::path& game) {
+       SharedWithPlayers(game / "System");
+       SharedWithPlayers(game / "Skulvane_Backups");
+       PlantLink(game, "SkAux.ini", PlayersOwn(game, "secret.txt", "her secret\n"));
+       PlantLink(game, "SkulvaneUser.ini", PlayersOwn(game, "bashrc", "her shell's settings\n"));
+       HandTo(game / "Skulvane_Backups" / "BACKUP_SkAux.ini", kAnotherPlayer, kAnotherPlayer);
+     },
+     "2 y n n 4 n y n x\n",
+     kFolderExists + MovedIn("Cannot copy ", "SkAux.ini", "System") +
+         MovedIn("Cannot copy to ", "SkulvaneUser.ini", "System"),
+     kRestoreEachDone, RLIM_INFINITY, Fault::player},
+    // Her own folder of links, renamed into a shared game folder as System.
+    {"AnotherPlayerRenamesHerFolderOfLinksIn",
+     [](const fs::path& game) {
+       SharedWithPlayers(game);
+       PlantLink(game, "SkAux.ini", PlayersOwn(game, "secret.txt", "her secret\n"));
+     },
+     "2 y n n x\n", kFolderExists + MovedIn("Cannot copy ", "SkAux.ini", "this folder"),
+     kBackupDone, RLIM_INFINITY, Fault::player},
+    // A hard link that he made to a link of hers elsewhere.
+    {"AnotherPlayersHardLinkToHerLink",
+     [](const fs::path& game) {
+       SharedWithPlayers(game / "System");
+       const fs::path link = PlayersOwn(game, "secret.txt", "her secret\n").parent_path() / "notes";
+       PlantLink(game, "SkAux.ini", link.parent_path() / "secret.txt");
+       fs::rename(game / "System" / "SkAux.ini", link);
+       ASSERT_EQ(::link(link.c_str(), (game / "System" / "SkAux.ini").c_str()), 0);
+     },
+     "2 y n n x\n", kFolderExists + MovedIn("Cannot copy ", "SkAux.ini", "System"), kBackupDone,
+     RLIM_INFINITY, Fault::player},
+    // No link: her own file moved in, his backup folder and file (0666) waiting, to be written in.
+    {"AnotherPlayerMovesHerFileInWithHisBackupWaiting",
+     [](const fs::path& game) {
+       fs::permissions(game / "System" / "SkAux.ini", fs::perms(0600));
+       const fs::path backups = game / "Skulvane_Backups";
+       HandTo(backups, kAnotherPlayer, kAnotherPlayer);
+       HandTo(backups / "BACKUP_SkAux.ini", kAnotherPlayer, kAnotherPlayer);
+       fs::permissions(backups / "BACKUP_SkAux.ini", fs::perms(0666));
+     },
+     "2 y n n x\n",
+     kFolderExists + "Cannot copy to Skulvane_Backups\\BACKUP_SkAux.ini: it belongs to " +
+         UserName(kAnotherPlayer) +
+         ", and the folder takes no new file: written in place, it would give that user the "
+         "bytes; it is left as it was\n",
+     kBackupDone, RLIM_INFINITY, Fault::player},
+    // The player's own folders, made with the umask 002 and her private group: her link works.
+    {"APlayersOwnFoldersWithHerPrivateGroup",
+     [](const fs::path& game) {
+       for (const fs::path& folder : {game, game / "System", game / "Skulvane_Backups"}) {
+         fs::permissions(folder, fs::perms(0775));
+       }
+       PlantLink(game, "SkAux.ini", PlayersOwn(game, "SkAux.ini", "her own settings\n"));
+     },
+     "2 y n n x\n", kFolderExists, kBackupDone, RLIM_INFINITY, Fault::player, ".", "",
+     [](const fs::path& game) {
+       EXPECT_EQ(ReadFile(game / "Skulvane_Backups" / "BACKUP_SkAux.ini"), "her own settings\n");
+     }},
+    // Root in a player's disk image whose entries are all root's (as debugfs sets), with links.
+    {"RootInAPlayersDiskImage",
+     [](const fs::path& game) {
+       RootsFiles(game);
+       PlantLink(game, "SkAux.ini", "../../roots/private/secret");
+       PlantLink(game, "SkulvaneUser.ini", "../../roots/public/existing");
+       const std::string image = (game.parent_path() / "image.ext4").string();
+       if (std::system(("mkfs.ext4 -q -F -d '" + game.string() + "' '" + image +
+                        "' 4M >/dev/null 2>&1 && mount -o loop '" + image + "' '" + game.string() +
+                        "' 2>/dev/null")
+                           .c_str()) != 0) {
+         NoteUnmade("cannot make and mount an ext4 image (mkfs.ext4 -d, loop) here");
+       }
+     },
+     "2 y n n 4 n y n x\n",
+     kFolderExists + "Cannot copy System\\SkAux.ini: Not following System\\SkAux.ini" +
+         kNoLinkAsRoot + "Cannot copy to System\\SkulvaneUser.ini: Not following " +
+         "System\\SkulvaneUser.ini" + kNoLinkAsRoot,
+     kRestoreEachDone, RLIM_INFINITY, Fault::root},
+    // Lines of /etc/group that glibc reads as naming other members: the drop takes neither.
+    {"RootDropsToAPlayerListedOnlyOnOddGroupLines",
+     [](const fs::path& game) {
+       LinkedToRoots(game, "public/group-only");
+       chown((game.parent_path() / "roots/public/group-only").c_str(), 0, 5101);
+     },
+     "2 y n n x\n",
+     kFolderExists + "Cannot copy System\\SkAux.ini: Permission denied; sudo runs sk-backup as " +
+         "sk-player, the owner of this folder, with sk-player's rights only; {roots}/public/" +
+         "group-only belongs to root: ask root to let sk-player read it\n",
+     kBackupDone, RLIM_INFINITY, Fault::root_for_player, ".",
+     "sk-h1:x:5101:sk-player:\nsk-h2:x:5101:sk-player:x:y\n"},
 };
 
 class FailedCopy : public Faults, public ::testing::WithParamInterface<Fault> {};
@@ -391,7 +525,7 @@ TEST_P(FailedCopy, LeavesEverythingAsItWasAndTheDialogueGoesOn) {
   }
   Launch launch;
   User user{};
-  if (fault.runner == Fault::root && geteuid() != 0) {
+  if ((fault.runner == Fault::root || fault.accounts != nullptr) && geteuid() != 0) {
     GTEST_SKIP() << "needs root";
   }
   if (fault.runner != Fault::tester && fault.runner != Fault::root && geteuid() == 0) {
@@ -408,6 +542,22 @@ TEST_P(FailedCopy, LeavesEverythingAsItWasAndTheDialogueGoesOn) {
   fault.prepare(game_);
   if (const std::string unmade = TakeUnmadeSetup(); !unmade.empty()) {
     GTEST_SKIP() << "the row's setup cannot be made here: " << unmade;
+  }
+  if (fault.accounts != nullptr) {  // copies bound over the system's, as `unshare -m` gives
+    const std::string gid = std::to_string(user.gid);
+    WriteFile(root_ / "passwd",
+              "root:x:0:0::/:\nsk-player:x:" + std::to_string(user.uid) + ":" + gid + "::/:\n");
+    WriteFile(root_ / "group", "root:x:0:\nsk-player:x:" + gid + ":\n" + fault.accounts);
+    const std::string as = launch.user == nullptr ? ""
+                                                  : "setpriv --reuid=" + std::to_string(user.uid) +
+                                                        " --regid=" + gid + " --clear-groups ";
+    launch.args = {"-m", "sh", "-c",
+                   "mount --bind " + (root_ / "passwd").string() + " /etc/passwd && mount --bind " +
+                       (root_ / "group").string() + " /etc/group || exit " +
+                       std::to_string(kCannotSwitchUser) + "; exec " + as + "\"$0\"",
+                   launch.program};
+    launch.program = "/usr/bin/unshare";
+    launch.user = nullptr;
   }
   const auto before = FolderTree(game_, Detail::kStatus);
   const auto roots = FolderTree(root_ / "roots", Detail::kStatus);
@@ -445,6 +595,10 @@ TEST_P(FailedCopy, LeavesEverythingAsItWasAndTheDialogueGoesOn) {
   EXPECT_TRUE(out.size() >= kLastCycle.size() &&
               out.compare(out.size() - kLastCycle.size(), kLastCycle.size(), kLastCycle) == 0)
       << out;
+  if (fault.check != nullptr) {
+    fault.check(game_);
+    return;
+  }
   EXPECT_EQ(FolderTree(game_, Detail::kStatus), before);
   EXPECT_EQ(FolderTree(root_ / "roots", Detail::kStatus), roots);
 }
@@ -625,6 +779,35 @@ TEST_P(Kills, AKilledRestoreLeavesTheWholeOldOrTheWholeNewFile) {
 
 INSTANTIATE_TEST_SUITE_P(Restores, Kills, ::testing::ValuesIn(kKillTrials),
                          support::CaseName<KillTrial>);
+
+// Another user's FUSE mount on SkAux.ini, whose server never answers (this test holds its
+// descriptor and never reads it): the run refuses it at once, having asked the server nothing.
+TEST_F(Faults, AnotherUsersFuseMountOnAFileIsRefusedWithoutAskingItsServer) {
+  if (geteuid() != 0) {
+    GTEST_SKIP() << "needs root to mount a FUSE file system for another user";
+  }
+  const fs::path file = game_ / "System" / "SkAux.ini";
+  WriteFile(file, "settings\n");
+  const int fuse = open("/dev/fuse", O_RDWR | O_CLOEXEC);
+  const std::string id = std::to_string(kAnotherPlayer);
+  const std::string options = "fd=" + std::to_string(fuse) +
+                              ",rootmode=100644,allow_other,user_id=" + id + ",group_id=" + id;
+  if (fuse < 0 || mount("sk-test", file.c_str(), "fuse", MS_NOSUID | MS_NODEV, options.c_str())) {
+    close(fuse);
+    GTEST_SKIP() << "cannot mount FUSE here: " << std::strerror(errno);
+  }
+  Launch launch;
+  launch.folder = game_;
+  launch.input = "2 y n n x\n";
+  launch.err = root_ / "err";
+  const int status = Finish(Start(launch));
+  umount2(file.c_str(), MNT_DETACH);
+  close(fuse);
+  ASSERT_NE(status, -1) << "the program did not end within 20 s";
+  EXPECT_EQ(ReadFile(launch.err),
+            kFolderExists + "Cannot copy System\\SkAux.ini: System\\SkAux.ini " +
+                "is on a mount of " + UserName(kAnotherPlayer) + kNotAsRoot + "\n");
+}
 
 TEST_F(Faults, TwoRunsAtOnceNeverTakeTheOthersTemporaryFileForStale) {
   for (std::size_t i = 0; i < std::size(kNames); ++i) {

@@ -8,9 +8,11 @@
 #include <cstring>
 
 #include "console/linux/file_attributes.hpp"
+#include "console/linux/file_readers.hpp"
 #include "console/linux/in_place_copy.hpp"
 #include "console/linux/path_walk.hpp"
 #include "console/linux/temporary_file.hpp"
+#include "console/linux/user_database.hpp"
 
 namespace linux_shell {
 
@@ -97,7 +99,8 @@ Result flush_folder(const Place& target, int file) {
 }
 
 /// Steps 1 to 3 for an open, checked source.
-Result replace_file(int in, const struct stat& source, const Place& target) {
+Result replace_file(int in, const struct stat& source, const Readers& readers,
+                    const Place& target) {
   TemporaryFile temporary;
   Result result =
       create_temporary(target.folder.get(), target.name, target.folder_shown, temporary);
@@ -105,7 +108,7 @@ Result replace_file(int in, const struct stat& source, const Place& target) {
     result = copy_data(in, temporary.fd.get(), source.st_size);
   }
   if (result.ok()) {
-    result = finish_copy(temporary.fd.get(), source, target);
+    result = finish_copy(temporary.fd.get(), source, readers, target);
   }
   if (result.ok()) {
     result = put_in_place(temporary, target.name);
@@ -162,8 +165,19 @@ Result copy_file(std::string_view source_written, std::string_view target_writte
       return asked;
     }
   }
+  const Readers readers = readers_of(in.get(), source);
+  if (in_place && (target.st.st_uid != geteuid() && target.st.st_uid != 0)) {
+    return Result::refusal("it belongs to " + user_name(target.st.st_uid) +
+                           ", and the folder takes no new file: written in place, it would give "
+                           "that user the bytes; it is left as it was");
+  }
+  if (in_place && grants_more(target.st, readers)) {
+    return Result::refusal(
+        "it lets others read it whom the source does not, and the folder takes no new file: "
+        "written in place, it would give them the bytes; it is left as it was");
+  }
   return in_place ? write_in_place(in.get(), source, source_written, target)
-                  : replace_file(in.get(), source, target);
+                  : replace_file(in.get(), source, readers, target);
 }
 
 }  // namespace linux_shell

@@ -7,13 +7,15 @@
 // which is replaced; the links stay; a link to nothing is refused, as cp refuses it):
 //   1. Make a temporary file in TARGET's folder (temporary_file.hpp).
 //   2. Copy SOURCE's bytes into it, holes kept as holes. Then, in this order: the owner and
-//      group of a TARGET that existed; the permission bits (a TARGET that existed keeps its own,
-//      a new file gets SOURCE's less the umask); exactly TARGET's access ACL (entries that the
-//      folder's default ACL gave the new file are removed) and its user.* attributes
+//      group of a TARGET that existed, where that owner may read SOURCE; the permission bits (a
+//      TARGET that existed keeps its own, a new file gets SOURCE's less the umask); exactly
+//      TARGET's access ACL (entries that the folder's default ACL gave the new file are
+//      removed) and its user.* attributes
 //      (security.* and trusted.* are never copied); SOURCE's modification time; a flush.
 //      Owner, bits and time are best effort, as for cp (FAT, or a file of another user's,
 //      refuses them); an ACL that cannot be set fails the copy; a user.* attribute that cannot
-//      be set does not.
+//      be set does not. Then the copy's bits and ACL are narrowed so that it lets no one read
+//      it whom SOURCE does not let (file_readers.hpp): a copy never gives its bytes away.
 //   3. Rename it over TARGET; flush the folder (where the folder cannot be read, the whole file
 //      system: syncfs). "1 file copied." is reported only once that flush returned.
 // Failures: on any failure in 1 and 2, or of the rename, the temporary file is removed and
@@ -24,8 +26,10 @@
 // remain of the temporary file, and who removes it, is in temporary_file.hpp.
 // In place: where TARGET exists and its folder says that no new file may take its place, and
 // only then, the copy writes into TARGET itself (in_place_copy.hpp says when, and what it
-// keeps). Any other failure to make the temporary file (a full FAT volume, a read-only file
-// system) fails the copy and leaves TARGET as it was.
+// keeps). It is refused where TARGET belongs to another user than the one the program runs as
+// and root, or lets someone read it whom SOURCE does not: its bits cannot be narrowed. Any
+// other failure to make the temporary file (a full FAT volume, a read-only file system) fails
+// the copy and leaves TARGET as it was.
 // Refused, changing nothing: a SOURCE that is not a regular file (a FIFO does not hang it), or
 // that holds more than its size (the kernel's files); a TARGET that is a folder or not a
 // regular file, in a folder that does not exist, or that is SOURCE itself.

@@ -93,7 +93,7 @@ void take_time(int fd, const struct timespec& modified) {
   }
 }
 
-Result finish_copy(int fd, const struct stat& source, const Place& target) {
+Result finish_copy(int fd, const struct stat& source, const Readers& readers, const Place& target) {
   // What is at the target's name now: another run of this user's may have replaced it since it
   // was found; its successor's owner, bits and ACL are the ones to keep.
   struct stat now = target.st;
@@ -107,7 +107,7 @@ Result finish_copy(int fd, const struct stat& source, const Place& target) {
   }
   struct stat made;
   if (target.exists && fstat(fd, &made) == 0 &&
-      (made.st_uid != now.st_uid || made.st_gid != now.st_gid) &&
+      (made.st_uid != now.st_uid || made.st_gid != now.st_gid) && reads_user(readers, now.st_uid) &&
       fchown(fd, now.st_uid, now.st_gid) != 0) {
   }
   const mode_t bits = target.exists ? now.st_mode & 0777 : source.st_mode & 0777 & ~process_umask();
@@ -119,6 +119,9 @@ Result finish_copy(int fd, const struct stat& source, const Place& target) {
     if (Result kept = take_acl_and_attributes(fd, path); !kept.ok()) {
       return kept;
     }
+  }
+  if (Result narrowed = narrow_readers(fd, readers); !narrowed.ok()) {
+    return narrowed;
   }
   take_time(fd, source.st_mtim);
   return flush(fd);

@@ -4,15 +4,18 @@
 
 #include <sys/stat.h>
 
+#include "console/linux/file_readers.hpp"
 #include "console/linux/path_walk.hpp"
 #include "console/linux/result.hpp"
 
 namespace linux_shell {
 
-/// Gives the new file `fd` what it takes from `source` (the status of the source) and from the
-/// `target` it replaces, then flushes it. Fails only where the target's ACL cannot be read or
-/// set, or the flush fails.
-Result finish_copy(int fd, const struct stat& source, const Place& target);
+/// Gives the new file `fd` what it takes from `source` (the status of the source, read by
+/// `readers`) and from the `target` it replaces, then flushes it; the copy lets no one read it
+/// whom the source does not let (file_readers.hpp), and is handed to the target's owner only
+/// where that owner may read the source. Fails only where the target's ACL cannot be read or
+/// set, who may read the copy cannot be narrowed, or the flush fails.
+Result finish_copy(int fd, const struct stat& source, const Readers& readers, const Place& target);
 
 /// Flushes the file `fd`. A file system that cannot flush a file (EINVAL, ENOSYS, EOPNOTSUPP)
 /// has nothing more to give: no failure.

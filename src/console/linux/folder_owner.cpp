@@ -1,13 +1,16 @@
 #include "console/linux/folder_owner.hpp"
 
+#include <fcntl.h>
 #include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include "console/linux/failure_advice.hpp"
+#include "console/linux/mounts.hpp"
 #include "console/linux/user_database.hpp"
 
 namespace linux_shell {
@@ -28,8 +31,10 @@ std::string become_folder_owner() {
   if (geteuid() != 0) {
     return {};
   }
+  // Looked at as the kernel holds it: a FUSE server of another user's, stopped, is not asked.
   struct stat folder;
-  if (stat(".", &folder) != 0) {
+  std::uint64_t mount;
+  if (!look_at(AT_FDCWD, ".", folder, mount)) {
     return std::string("sk-backup: cannot tell who owns this folder: ") + std::strerror(errno) +
            kNothingDone;
   }

@@ -1,17 +1,17 @@
 #include "console/linux/path_walk.hpp"
 
 #include <fcntl.h>
-#include <linux/magic.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
 #include <climits>
-#include <fstream>
-#include <sstream>
+#include <cstdint>
 #include <vector>
 
+#include "console/linux/folder_writers.hpp"
+#include "console/linux/mounts.hpp"
 #include "console/linux/user_database.hpp"
 #include "console/linux/windows_names.hpp"
 
@@ -20,7 +20,6 @@ namespace linux_shell {
 namespace {
 
 constexpr int kMaxLinks = 40;  // as the kernel's own limit
-constexpr long kFuseMagic = 0x65735546;
 
 /// One walk's state: whose failures they are, how many links it has followed.
 struct Walk {
@@ -28,74 +27,53 @@ struct Walk {
   int links = 0;
 };
 
-/// The user that mounted the FUSE file system `fd` is on (its "user_id=" in
-/// /proc/self/mountinfo, found by mount id, as btrfs subvolumes change st_dev); -1 if unknown.
-long fuse_owner(int fd) {
-  struct statx about;
-  if (statx(fd, "", AT_EMPTY_PATH, STATX_MNT_ID, &about) != 0 ||
-      (about.stx_mask & STATX_MNT_ID) == 0) {
-    return -1;
-  }
-  std::ifstream mounts("/proc/self/mountinfo");
-  std::string line;
-  while (std::getline(mounts, line)) {
-    unsigned long long id = 0;
-    std::istringstream(line) >> id;
-    // The last one: the mount's own options end the line, while its path and source before
-    // them are the mounting user's to choose.
-    const std::size_t at = line.rfind("user_id=");
-    if (id == about.stx_mnt_id) {
-      return at == std::string::npos ? -1 : std::strtol(line.c_str() + at + 8, nullptr, 10);
-    }
-  }
-  return -1;
-}
+/// Where a walk is: the device and mount of the folder reached, and who else may write a
+/// folder on the way there from where the walk started or the last link it followed landed.
+struct Here {
+  dev_t device = 0;
+  std::uint64_t mount = 0;
+  Writers writers;
+};
 
-/// Refuses the kernel's files, whatever the user, and for a run that stays root a `folder`
-/// (whose status is `st`) that anyone but root may write. `parent` is the device of the folder
-/// it was found in: only an entry on another device can be on another file system.
-Result check(int fd, const struct stat& st, dev_t parent, bool folder, const std::string& shown,
-             Side side) {
-  const long type = st.st_dev != parent ? file_system_type(fd, st.st_dev) : 0;
-  if (type == PROC_SUPER_MAGIC || type == SYSFS_MAGIC) {
-    return Result::refusal(shown + " is one of the kernel's files, not a file on a disk", side);
-  }
-  if (!folder || geteuid() != 0) {
+/// For a run that stays root, refuses a folder (whose status is `st`) that anyone but root may
+/// write; for any other run, notes in `here` who else may write it, unless a folder before it
+/// was already written by others.
+Result check_folder(int fd, const struct stat& st, const std::string& shown, Side side,
+                    Here& here) {
+  if (geteuid() != 0) {
+    if (here.writers.kind == Writers::Kind::none) {
+      here.writers = folder_writers(fd, st, shown);
+    }
     return {};
   }
   const char* const instead = ": run sk-backup as a player, not as root";
   if (st.st_uid != 0) {
     return Result::refusal(shown + " belongs to " + user_name(st.st_uid) + instead, side);
   }
+  if ((st.st_mode & S_IWOTH) != 0) {
+    return Result::refusal(shown + " may be written by anyone" + instead, side);
+  }
   if ((st.st_mode & S_IWGRP) != 0) {
     return Result::refusal(shown + " may be written by group " + group_name(st.st_gid) + instead,
                            side);
   }
-  if ((st.st_mode & S_IWOTH) != 0) {
-    return Result::refusal(shown + " may be written by anyone" + instead, side);
-  }
-  if (type == kFuseMagic) {
-    const long owner = fuse_owner(fd);
-    if (owner != 0) {
-      return Result::refusal(shown + " is on a mount of " +
-                                 (owner < 0 ? std::string("another user") : user_name(owner)) +
-                                 instead,
-                             side);
-    }
-  }
   return {};
 }
 
-/// Opens `path` as a folder to start from, checked as every folder entered is; `device` is
-/// the device it is on.
-Result start_at(const char* path, const std::string& shown, Side side, Fd& folder, dev_t& device) {
+/// Opens `path` as a folder to start from, checked as every folder entered is, and starts
+/// `here` there.
+Result start_at(const char* path, const std::string& shown, Side side, Fd& folder, Here& here) {
   folder.reset(open(path, O_PATH | O_DIRECTORY | O_CLOEXEC));
   struct stat st;
-  if (!folder || fstat(folder.get(), &st) != 0) {
+  std::uint64_t mount;
+  if (!folder || !look_at(folder.get(), "", st, mount)) {
     return errno_result(side);
   }
-  device = st.st_dev;
-  return check(folder.get(), st, ~st.st_dev, true, shown, side);
+  if (Result checked = check_mount(mount, shown, side); !checked.ok()) {
+    return checked;
+  }
+  here = {st.st_dev, mount, {}};
+  return check_folder(folder.get(), st, shown, side, here);
 }
 
 /// The names of `path` between the separators `separators`, with where each ends.
@@ -115,28 +93,28 @@ std::vector<std::pair<std::string_view, std::size_t>> names_of(std::string_view 
   return names;
 }
 
-Result walk_from(Fd folder, dev_t device, std::string folder_shown, std::string_view path,
+Result walk_from(Fd folder, Here& here, std::string folder_shown, std::string_view path,
                  const std::string& prefix, bool written, Walk& walk, Place& place);
 
-/// Finds the entry that `written_name` stands for in `folder` (on `device`): the exact name,
-/// else, for a `written` name, the one that Windows would take (windows_names.hpp); gives its
-/// `name` and status `st`. A `last` entry that is no link and on the folder's device is only
-/// looked at: whoever uses it opens it by name and checks that it is that file. Every other
-/// entry gets a handle in `entry`, so that what is checked is what is used next. False, with
-/// errno set, where there is none.
-bool find(const Fd& folder, dev_t device, std::string_view written_name, bool written, bool last,
-          std::string& name, Fd& entry, struct stat& st) {
+/// Finds the entry that `written_name` stands for in `folder` (reached as `here`): the exact
+/// name, else, for a `written` name, the one that Windows would take (windows_names.hpp); gives
+/// its `name`, status `st` and `mount`. A `last` entry that is no link and on the folder's
+/// mount is only looked at: whoever uses it opens it by name and checks that it is that file.
+/// Every other entry gets a handle in `entry`, so that what is checked is what is used next.
+/// False, with errno set, where there is none.
+bool find(const Fd& folder, const Here& here, std::string_view written_name, bool written,
+          bool last, std::string& name, Fd& entry, struct stat& st, std::uint64_t& mount) {
   const auto look = [&] {
     if (last) {
-      if (fstatat(folder.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (!look_at(folder.get(), name.c_str(), st, mount)) {
         return false;
       }
-      if (!S_ISLNK(st.st_mode) && st.st_dev == device) {
+      if (!S_ISLNK(st.st_mode) && st.st_dev == here.device && mount == here.mount) {
         return true;
       }
     }
     entry.reset(openat(folder.get(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
-    return entry && fstat(entry.get(), &st) == 0;
+    return entry && look_at(entry.get(), "", st, mount);
   };
   name = written_name;
   if (look()) {
@@ -153,14 +131,25 @@ bool find(const Fd& folder, dev_t device, std::string_view written_name, bool wr
   return look();
 }
 
-/// Follows the link `entry` (whose status is `st`) found in `folder` as `shown`.
+/// Follows the link `entry` (whose status is `st`) found in `folder`, reached as `here`, as
+/// `shown`; `here` becomes where the walk through it ends.
 Result follow_link(const Fd& folder, const Fd& entry, const struct stat& st,
-                   const std::string& shown, Walk& walk, Place& through) {
-  dev_t device = st.st_dev;  // a link is on its folder's device
+                   const std::string& shown, Here& here, Walk& walk, Place& through) {
+  if (geteuid() == 0) {
+    return Result::refusal("Not following " + shown +
+                               ": a run as root follows no link; run sk-backup as the player "
+                               "who plays the game, or replace the link by what it links to",
+                           walk.side);
+  }
   if (st.st_uid != geteuid() && st.st_uid != 0) {
     return Result::refusal("Not following " + shown + ": it is a link of " + user_name(st.st_uid) +
                                "'s; ask that user to replace it by the " +
                                "file or folder it links to",
+                           walk.side);
+  }
+  if (here.writers.kind != Writers::Kind::none) {
+    return Result::refusal("Not following " + shown + ": " + could_have_put_it_there(here.writers) +
+                               "; replace the link by the file it links to",
                            walk.side);
   }
   if (++walk.links > kMaxLinks) {
@@ -174,7 +163,7 @@ Result follow_link(const Fd& folder, const Fd& entry, const struct stat& st,
   const std::string_view to(text, static_cast<std::size_t>(length));
   Fd from;
   if (to.front() == '/') {
-    if (Result started = start_at("/", shown + " -> /", walk.side, from, device); !started.ok()) {
+    if (Result started = start_at("/", shown + " -> /", walk.side, from, here); !started.ok()) {
       return started;
     }
   } else {
@@ -183,12 +172,32 @@ Result follow_link(const Fd& folder, const Fd& entry, const struct stat& st,
       return errno_result(walk.side);
     }
   }
-  return walk_from(std::move(from), device, shown, to, shown + " -> ", false, walk, through);
+  return walk_from(std::move(from), here, shown, to, shown + " -> ", false, walk, through);
 }
 
-/// Resolves the names of `path` from `folder` (named `folder_shown`), each shown as `prefix`
-/// and `path` up to its end; `written` names are looked up as Windows does.
-Result walk_from(Fd folder, dev_t device, std::string folder_shown, std::string_view path,
+/// Refuses a file with other names (hard links) that someone else could have put where it is.
+Result check_links(const struct stat& st, const Here& here, const std::string& shown, Side side) {
+  if (!S_ISREG(st.st_mode) || st.st_nlink <= 1) {
+    return {};
+  }
+  const char* const instead = "; replace it by a copy that has no other name";
+  if (st.st_uid != geteuid() && st.st_uid != 0) {
+    return Result::refusal("Not using " + shown +
+                               ": it has other names (hard links) and belongs to " +
+                               user_name(st.st_uid) + instead,
+                           side);
+  }
+  if (here.writers.kind != Writers::Kind::none) {
+    return Result::refusal("Not using " + shown + ": it has other names (hard links), and " +
+                               could_have_put_it_there(here.writers) + instead,
+                           side);
+  }
+  return {};
+}
+
+/// Resolves the names of `path` from `folder` (named `folder_shown`, reached as `here`), each
+/// shown as `prefix` and `path` up to its end; `written` names are looked up as Windows does.
+Result walk_from(Fd folder, Here& here, std::string folder_shown, std::string_view path,
                  const std::string& prefix, bool written, Walk& walk, Place& place) {
   const auto names = names_of(path, written ? "\\/" : "/");
   for (std::size_t i = 0; i < names.size(); ++i) {
@@ -197,16 +206,24 @@ Result walk_from(Fd folder, dev_t device, std::string folder_shown, std::string_
     std::string name;
     Fd entry;
     struct stat st;
-    if (!find(folder, device, names[i].first, written, last, name, entry, st)) {
+    std::uint64_t mount = 0;
+    if (!find(folder, here, names[i].first, written, last, name, entry, st, mount)) {
       if (errno != ENOENT || !last) {
         return errno_result(walk.side);
       }
       place = {std::move(folder), name, false, {}, shown, folder_shown};
       return {};
     }
+    if (mount != here.mount) {
+      if (Result checked = check_mount(mount, shown, walk.side); !checked.ok()) {
+        return checked;
+      }
+    }
     if (S_ISLNK(st.st_mode)) {
       Place through;
-      if (Result followed = follow_link(folder, entry, st, shown, walk, through); !followed.ok()) {
+      Here landed = here;
+      if (Result followed = follow_link(folder, entry, st, shown, landed, walk, through);
+          !followed.ok()) {
         return followed;
       }
       if (!through.exists) {
@@ -220,12 +237,18 @@ Result walk_from(Fd folder, dev_t device, std::string folder_shown, std::string_
       }
       entry.reset(openat(through.folder.get(), through.name.c_str(),
                          O_PATH | O_NOFOLLOW | O_DIRECTORY | O_CLOEXEC));
-      if (!entry || fstat(entry.get(), &st) != 0) {
+      if (!entry || !look_at(entry.get(), "", st, mount)) {
         return errno_result(walk.side);
       }
+      if (mount != landed.mount) {
+        if (Result checked = check_mount(mount, shown, walk.side); !checked.ok()) {
+          return checked;
+        }
+      }
+      here = std::move(landed);
     }
     if (last) {
-      if (Result checked = check(entry.get(), st, device, false, shown, walk.side); !checked.ok()) {
+      if (Result checked = check_links(st, here, shown, walk.side); !checked.ok()) {
         return checked;
       }
       place = {std::move(folder), name, true, st, shown, folder_shown};
@@ -234,16 +257,18 @@ Result walk_from(Fd folder, dev_t device, std::string folder_shown, std::string_
     if (!S_ISDIR(st.st_mode)) {
       return Result::from_errno(ENOTDIR, walk.side);
     }
-    if (Result checked = check(entry.get(), st, device, true, shown, walk.side); !checked.ok()) {
+    if (Result checked = check_folder(entry.get(), st, shown, walk.side, here); !checked.ok()) {
       return checked;
     }
     folder = std::move(entry);
-    device = st.st_dev;
+    here.device = st.st_dev;
+    here.mount = mount;
     folder_shown = shown;
   }
   // No name at all: the folder itself, as "." in it.
   struct stat st;
-  if (fstat(folder.get(), &st) != 0) {
+  std::uint64_t mount;
+  if (!look_at(folder.get(), "", st, mount)) {
     return errno_result(walk.side);
   }
   place = {std::move(folder), ".", true, st, folder_shown, folder_shown};
@@ -257,11 +282,11 @@ Result walk(std::string_view written, Side side, Place& place) {
   const bool absolute = !written.empty() && (written.front() == '\\' || written.front() == '/');
   const std::string shown = absolute ? std::string(1, written.front()) : "this folder";
   Fd start;
-  dev_t device;
-  if (Result started = start_at(absolute ? "/" : ".", shown, side, start, device); !started.ok()) {
+  Here here;
+  if (Result started = start_at(absolute ? "/" : ".", shown, side, start, here); !started.ok()) {
     return started;
   }
-  return walk_from(std::move(start), device, shown, written, "", true, state, place);
+  return walk_from(std::move(start), here, shown, written, "", true, state, place);
 }
 
 long file_system_type(int fd, dev_t device) {

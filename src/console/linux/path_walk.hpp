@@ -5,15 +5,21 @@
 //   (openat with O_PATH | O_NOFOLLOW), each looked up as Windows looks it up (windows_names.hpp)
 //   in the folder just reached. Every later step (open, make, link, rename, flush) is relative
 //   to the handle of the folder found, so nothing swapped in between changes what is touched.
-// - A symbolic link is followed only where it belongs to the user the program runs as, or to
-//   root, in every folder (the kernel's own rule covers only sticky folders, and a link that the
-//   program follows itself is not under it). It may lead outside the game folder (Wine and
-//   Steam libraries use absolute links) but never into the kernel's files (proc, sysfs).
-// - A run that stays root (a game folder of root's; folder_owner.hpp) enters no folder, from the
-//   game folder down and wherever a link leads, that anyone but root may write: a folder of
-//   another user's, one with a group or other write bit (with an ACL, the group bits are its
-//   mask, which bounds every named entry), or one on a FUSE mount of another user's. So no
-//   link, hard link, file or temporary file in its way can be another user's.
+// - Every entry reached, the last name included, is first looked at with statx, which asks no
+//   FUSE server, and an entry on a mount not seen before is refused where the mount is the
+//   kernel's files (proc, sysfs) or another user's FUSE mount (mounts.hpp): its server could
+//   answer anything, or never.
+// - A symbolic link is followed, and a file with other names (hard links) used, only where no
+//   other user could have put it there: it belongs to the user the program runs as, or to root,
+//   and every folder from the one the walk starts in (or the last followed link landed in) down
+//   to the one holding it may be written by that user and root alone (folder_writers.hpp). A
+//   link may lead outside the game folder (Wine and Steam libraries use absolute links).
+// - A run that stays root (a game folder of root's; folder_owner.hpp) follows no symbolic link
+//   at all (the start folder is opened as it is, so a link above it is the system's own
+//   business), and enters no folder from the game folder down that anyone but root may write:
+//   a folder of another user's, or one with a group or other write bit (with an ACL, the group
+//   bits are its mask, which bounds every named entry). So no link, hard link, file or
+//   temporary file in its way can be another user's.
 // Failures: a refusal names what is in the way and says what to do instead; nothing on disk is
 // changed by a walk.
 #pragma once

@@ -28,17 +28,46 @@ bool parse_id(std::string_view text, Id& id) {
   return !text.empty() && error == std::errc() && end == text.data() + text.size();
 }
 
-/// Calls `take(line)` for each line of `file` that names an entry (not a comment, not a
-/// "+"/"-" line of NIS) until it returns true.
+/// Calls `take(line)` for each line of `file` that names an entry, as glibc reads it: a line
+/// ends at its first NUL byte; after leading blanks, an empty line, a comment and a "+"/"-" line
+/// of NIS name none. Stops where `take` returns true.
 template <typename Take>
 void each_line(const char* file, Take take) {
   std::ifstream in(file);
   std::string line;
   while (std::getline(in, line)) {
-    if (!line.empty() && line[0] != '#' && line[0] != '+' && line[0] != '-' && take(line)) {
+    std::string_view entry(line.c_str());
+    const std::size_t start = entry.find_first_not_of(" \t\n\v\f\r");  // isspace()
+    if (start == std::string_view::npos) {
+      continue;
+    }
+    entry.remove_prefix(start);
+    if (entry[0] != '#' && entry[0] != '+' && entry[0] != '-' && take(entry)) {
       return;
     }
   }
+}
+
+/// The members of a line of /etc/group as glibc takes them: the rest of the line after its
+/// third colon, split at commas. `each(member)` is called for each until it returns true; true
+/// where one did.
+template <typename Each>
+bool each_member(std::string_view line, Each each) {
+  for (int i = 0; i < 3; ++i) {
+    const std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos) {
+      return false;
+    }
+    line.remove_prefix(colon + 1);
+  }
+  while (!line.empty()) {
+    const std::size_t comma = line.find(',');
+    if (each(line.substr(0, comma))) {
+      return true;
+    }
+    line = comma == std::string_view::npos ? std::string_view() : line.substr(comma + 1);
+  }
+  return false;
 }
 
 /// The name of entry `id` of `file` (id in field 2), else `kind` and the number ("user 1001"),
@@ -77,20 +106,44 @@ std::vector<gid_t> groups_of(const Account& account, const char* group_file) {
   std::vector<gid_t> groups{account.group};
   each_line(group_file, [&](std::string_view line) {
     gid_t id;
-    if (!parse_id(field(line, 2), id)) {
+    if (field(line, 0).empty() || !parse_id(field(line, 2), id) ||
+        !each_member(line, [&](std::string_view member) { return member == account.name; })) {
       return false;
     }
-    for (std::string_view members = field(line, 3); !members.empty();) {
-      const std::size_t comma = members.find(',');
-      if (members.substr(0, comma) == account.name &&
-          std::find(groups.begin(), groups.end(), id) == groups.end()) {
-        groups.push_back(id);
-      }
-      members = comma == std::string_view::npos ? std::string_view() : members.substr(comma + 1);
+    if (std::find(groups.begin(), groups.end(), id) == groups.end()) {
+      groups.push_back(id);
     }
-    return false;
+    return groups.size() == kMostGroups;
   });
   return groups;
+}
+
+bool is_private_group(uid_t uid, gid_t gid, const char* passwd_file, const char* group_file) {
+  Account account;
+  if (!find_account(uid, account, passwd_file) || account.group != gid) {
+    return false;
+  }
+  bool named = false;
+  bool shared = false;
+  each_line(group_file, [&](std::string_view line) {
+    gid_t id;
+    if (!parse_id(field(line, 2), id)) {
+      shared = true;  // a line glibc may read otherwise: any group, with any members
+    } else if (id == gid) {
+      named = field(line, 0) == account.name;
+      shared = !named ||
+               each_member(line, [&](std::string_view member) { return member != account.name; });
+    }
+    return shared;
+  });
+  each_line(passwd_file, [&](std::string_view line) {
+    gid_t group;
+    // A line whose group cannot be read may be an account of that group: it shares it.
+    shared = shared || (field(line, 2) != std::to_string(uid) &&
+                        (!parse_id(field(line, 3), group) || group == gid));
+    return shared;
+  });
+  return named && !shared;
 }
 
 std::string user_name(uid_t uid) {
