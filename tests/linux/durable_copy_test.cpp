@@ -309,7 +309,15 @@ TEST_F(DurableCopy, CopyWorksWhereCpWorks) {
   const bool append_only =
       ioctl(append.get(), FS_IOC_GETFLAGS, &flags) == 0 &&
       (flags |= FS_APPEND_FL, ioctl(append.get(), FS_IOC_SETFLAGS, &flags) == 0);
-  enum Needs { anyone, root_for_a_player, an_append_only_folder };
+  // Drives that refuse calls a copy may not need: NTFS removing an ACL that is not there, FAT
+  // any change of length; and a folder whose default ACL grants more than the target.
+  WriteFile("ntfs.ini", "old");
+  fs::create_directories("inherit");
+  WriteFile("inherit/a.ini", "old");
+  const std::string acl = DenyingAcl();
+  const bool inherits =
+      setxattr("inherit", "system.posix_acl_default", acl.data(), acl.size(), 0) == 0;
+  enum Needs { anyone, root_for_a_player, an_append_only_folder, a_default_acl };
   struct Case {
     const char* target;
     bool (*prepare)();
@@ -357,11 +365,18 @@ TEST_F(DurableCopy, CopyWorksWhereCpWorks) {
       {"held-by-a-link.ini", nullptr, anyone, "", kNew},
       {"held-by-another-user.ini", nullptr, anyone, "", kNew},
       {"held-by-a-lock.ini", nullptr, anyone, "", kNew},
+      {"ntfs.ini", [] { return Refuse({__NR_fremovexattr}, EPERM); }, anyone, "", kNew},
+      {"fusefat.ini", [] { return Refuse({__NR_ftruncate}, EPERM); }, anyone, "", kNew},
+      {"inherit/a.ini", [] { return Refuse({__NR_fremovexattr}, EPERM); }, a_default_acl,
+       "Cannot copy to inherit/a.ini: the folder's default ACL could not be taken off the copy: "
+       "Operation not permitted\n",
+       "old"},
   };
   int skipped = 0;
   for (const Case& c : cases) {
     if ((c.needs == root_for_a_player && !root) ||
-        (c.needs == an_append_only_folder && !append_only)) {
+        (c.needs == an_append_only_folder && !append_only) ||
+        (c.needs == a_default_acl && !inherits)) {
       ++skipped;
       continue;
     }
@@ -395,6 +410,10 @@ TEST_F(DurableCopy, CopyWorksWhereCpWorks) {
                                  "unlockable.ini",
                                  linux_shell::temporary_name_for("unlockable.ini"),
                                  "closed.ini",
+                                 "ntfs.ini",
+                                 "fusefat.ini",
+                                 "inherit/",
+                                 "inherit/a.ini",
                                  held[0] + "/",
                                  held[1],
                                  held[2],
@@ -407,7 +426,7 @@ TEST_F(DurableCopy, CopyWorksWhereCpWorks) {
   EXPECT_EQ(Names(), names);
   if (skipped > 0) {
     GTEST_SKIP() << skipped << " cases need root (to run as another user or to make a folder "
-                 << "append-only)";
+                 << "append-only) or ACLs here";
   }
 }
 
