@@ -10,8 +10,9 @@
 namespace linux_shell {
 
 /// Gives the new file `fd` what it takes from `source` (the status of the source) and from the
-/// `target` it replaces, then flushes it. Fails only where the target's ACL cannot be read or
-/// set, or the flush fails.
+/// `target` it replaces, then flushes it. Fails only where the target's ACL cannot be read, or
+/// cannot be given to the copy while the copy may grant more than the target did, or the flush
+/// fails.
 Result finish_copy(int fd, const struct stat& source, const Place& target);
 
 /// Flushes the file `fd`. A file system that cannot flush a file (EINVAL, ENOSYS, EOPNOTSUPP)
