@@ -131,28 +131,33 @@ ssize_t read_start(int in, char* bytes, std::size_t size) {
 /// writes leave the file's times as they were: FAT and exFAT through FUSE).
 Result copy_small(int in, int out, off_t size, bool& changed) {
   const std::size_t length = static_cast<std::size_t>(size);
-  const std::unique_ptr<char[]> bytes(new (std::nothrow) char[2 * length + 2]);
-  if (!bytes) {
+  // The copy buffer where both reads fit (its pages are touched once per run), else the heap.
+  std::unique_ptr<char[]> held;
+  char* bytes = g_copy_buffer;
+  if (2 * length + 2 > sizeof g_copy_buffer) {
+    held.reset(new (std::nothrow) char[2 * length + 2]);
+    bytes = held.get();
+  }
+  if (bytes == nullptr) {
     return Result::from_errno(ENOMEM, Side::source);
   }
-  const ssize_t first = read_start(in, bytes.get(), length + 1);
+  const ssize_t first = read_start(in, bytes, length + 1);
   if (first < 0) {
     return errno_result(Side::source);
   }
   changed = first != size;
   for (std::size_t done = 0; !changed && done < length;) {
-    const ssize_t wrote = pwrite(out, bytes.get() + done, length - done, static_cast<off_t>(done));
+    const ssize_t wrote = pwrite(out, bytes + done, length - done, static_cast<off_t>(done));
     if (wrote < 0 && errno != EINTR) {
       return errno_result();
     }
     done += wrote > 0 ? static_cast<std::size_t>(wrote) : 0;
   }
-  const ssize_t second = changed ? 0 : read_start(in, bytes.get() + length + 1, length + 1);
+  const ssize_t second = changed ? 0 : read_start(in, bytes + length + 1, length + 1);
   if (second < 0) {
     return errno_result(Side::source);
   }
-  changed =
-      changed || second != size || std::memcmp(bytes.get(), bytes.get() + length + 1, length) != 0;
+  changed = changed || second != size || std::memcmp(bytes, bytes + length + 1, length) != 0;
   return {};
 }
 
