@@ -521,7 +521,7 @@ std::string Save(unsigned save) {
 // that the file held only for the time of a write.
 TEST_F(Faults, AGameSavingDuringBackupsNeverGetsABackupOfBytesItNeverHeld) {
   constexpr int kRuns = 100;
-  constexpr int kAtOnce = 5;
+  constexpr int kAtOnce = 10;
   constexpr std::size_t kSaves = 1 << 15;  // the saves noted, by number modulo this
   constexpr std::size_t kWrites = 128;
   constexpr long kPause = 10000;  // ns: five times a write's time here, a fraction of a copy's
