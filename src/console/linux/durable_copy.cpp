@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <time.h>
@@ -26,9 +27,11 @@ char g_copy_buffer[1 << 17];
 // A source that changes while it is read is copied again, after these pauses (1.3 s in all),
 // and refused after the last.
 constexpr int kPausesMs[] = {0, 10, 40, 250, 1000};
-// Up to this size (a settings file) a source is copied through memory and read a second time,
-// to see a writer on file systems whose times do not move on a write (FAT and exFAT through FUSE).
+// On FUSE, up to this size (a settings file), a source is copied through memory and read a
+// second time, to see a writer where times do not move on a write (FAT and exFAT through FUSE).
+// Elsewhere times move on every write, and the kernel copies alone.
 constexpr off_t kComparedMost = off_t{512} << 10;
+constexpr long kFuseMagic = 0x65735546;
 
 const char kChanged[] =
     "it changed while it was copied (is the game running? close it and copy again)";
@@ -183,9 +186,12 @@ Result copy_once(int in, struct stat& source, int out, bool& changed) {
   if (!stamp(in, source)) {
     return errno_result(Side::source);
   }
+  struct statfs where;
+  const bool compared = source.st_size <= kComparedMost && fstatfs(in, &where) == 0 &&
+                        static_cast<long>(where.f_type) == kFuseMagic;
   const struct stat before = source;
-  Result result = source.st_size <= kComparedMost ? copy_small(in, out, source.st_size, changed)
-                                                  : copy_data(in, out, source.st_size, changed);
+  Result result = compared ? copy_small(in, out, source.st_size, changed)
+                           : copy_data(in, out, source.st_size, changed);
   if (result.ok() && !stamp(in, source)) {
     result = errno_result(Side::source);
   }
