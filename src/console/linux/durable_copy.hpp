@@ -6,8 +6,8 @@
 // The protocol of a copy of SOURCE onto TARGET (a link is followed to the file it ends in,
 // which is replaced; the links stay; a link to nothing is refused, as cp refuses it):
 //   1. Make a temporary file in TARGET's folder (temporary_file.hpp).
-//   2. Copy SOURCE's bytes into it, holes kept as holes; a settings file (up to 512 KiB) through
-//      memory and read a second time. Where SOURCE's size, modification time or change time
+//   2. Copy SOURCE's bytes into it, holes kept as holes; on FUSE, a settings file (up to 512 KiB)
+//      through memory, read a second time. Where SOURCE's size, modification time or change time
 //      (statx, asked of a FUSE server itself) differ after the reading, or the two reads differ,
 //      the bytes are not a state SOURCE held: steps 1 and 2 are made again, four times within
 //      1.3 s, and then the copy is refused as changing ("it changed while it was copied").
