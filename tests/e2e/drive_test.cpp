@@ -112,6 +112,9 @@ class Drives : public ScratchTest, public ::testing::WithParamInterface<std::tup
         waitpid(pid, nullptr, 0);
       }
     }
+    if (mounted_) {  // again: a server that hung may have kept the first from taking effect
+      umount2(mount_.c_str(), MNT_DETACH);
+    }
     if (!loop_.empty()) {
       std::system(("losetup -d " + loop_).c_str());
     }
