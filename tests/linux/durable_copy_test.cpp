@@ -319,12 +319,20 @@ TEST_F(DurableCopy, CopyWorksWhereCpWorks) {
       ioctl(immutable.get(), FS_IOC_GETFLAGS, &file_flags) == 0 &&
       (file_flags |= FS_IMMUTABLE_FL, ioctl(immutable.get(), FS_IOC_SETFLAGS, &file_flags) == 0);
   const std::string append_error = append_only ? "" : std::strerror(errno);
-  enum Needs { anyone, root_for_a_player, an_append_only_folder, another_users_file };
+  // Drives that refuse calls a copy may not need: NTFS removing an ACL that is not there, FAT
+  // any change of length; and a folder whose default ACL grants more than the target.
+  WriteFile("ntfs.ini", "old");
+  fs::create_directories("inherit");
+  WriteFile("inherit/a.ini", "old");
+  const std::string acl = DenyingAcl();
+  const bool inherits =
+      setxattr("inherit", "system.posix_acl_default", acl.data(), acl.size(), 0) == 0;
+  enum Needs { anyone, root_for_a_player, an_append_only_folder, another_users_file, a_default_acl };
   const std::string unmet[] = {
       "", "needs root, to run as a player and to hand the player's files to the player",
       "cannot make a folder append-only and a file immutable here: " + append_error,
-      "cannot hand a file to another user here"};
-  const bool met[] = {true, root && handed, append_only, another_users};
+      "cannot hand a file to another user here", "cannot give a folder a default ACL here"};
+  const bool met[] = {true, root && handed, append_only, another_users, inherits};
   struct Case {
     const char* target;
     bool (*prepare)();
@@ -397,6 +405,12 @@ TEST_F(DurableCopy, CopyWorksWhereCpWorks) {
       {"held-by-a-link.ini", nullptr, anyone, "", kNew},
       {"held-by-another-user.ini", nullptr, another_users_file, "", kNew},
       {"held-by-a-lock.ini", nullptr, anyone, "", kNew},
+      {"ntfs.ini", [] { return Refuse({__NR_fremovexattr}, EPERM); }, anyone, "", kNew},
+      {"fusefat.ini", [] { return Refuse({__NR_ftruncate}, EPERM); }, anyone, "", kNew},
+      {"inherit/a.ini", [] { return Refuse({__NR_fremovexattr}, EPERM); }, a_default_acl,
+       "Cannot copy to inherit/a.ini: the folder's default ACL could not be taken off the copy: "
+       "Operation not permitted\n",
+       "old"},
   };
   TakeUnmadeSetup();  // each row's needs say what was not made
   Rows rows;
@@ -440,6 +454,10 @@ TEST_F(DurableCopy, CopyWorksWhereCpWorks) {
                                  "unlockable.ini",
                                  "state/",
                                  "closed.ini",
+                                 "ntfs.ini",
+                                 "fusefat.ini",
+                                 "inherit/",
+                                 "inherit/a.ini",
                                  held[0] + "/",
                                  held[1],
                                  held[2],

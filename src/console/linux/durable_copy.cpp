@@ -2,10 +2,16 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
+#include <time.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "console/linux/file_attributes.hpp"
 #include "console/linux/file_readers.hpp"
@@ -20,10 +26,22 @@ namespace {
 
 char g_copy_buffer[1 << 17];
 
+// A source that changes while it is read is copied again, after these pauses (1.3 s in all),
+// and refused after the last.
+constexpr int kPausesMs[] = {0, 10, 40, 250, 1000};
+// On FUSE, up to this size (a settings file), a source is copied through memory and read a
+// second time, to see a writer where times do not move on a write (FAT and exFAT through FUSE).
+// Elsewhere times move on every write, and the kernel copies alone.
+constexpr off_t kComparedMost = off_t{512} << 10;
+constexpr long kFuseMagic = 0x65735546;
+
+const char kChanged[] =
+    "it changed while it was copied (is the game running? close it and copy again)";
+
 /// Copies the bytes [`from`, `to`) of `in` to the same place in `out`: the kernel moves them
 /// where it can (copy_file_range: a shared extent or a server-side copy), a buffer of this
-/// process the rest.
-Result copy_range(int in, int out, off_t from, off_t to) {
+/// process the rest. A source that ends before `to` sets `changed`.
+Result copy_range(int in, int out, off_t from, off_t to, bool& changed) {
   while (from < to) {
     off_t in_at = from;
     off_t out_at = from;
@@ -42,8 +60,8 @@ Result copy_range(int in, int out, off_t from, off_t to) {
       continue;
     }
     if (got <= 0) {
-      return got < 0 ? errno_result(Side::source)
-                     : Result::refusal("It changed while it was copied", Side::source);
+      changed = got == 0;
+      return got < 0 ? errno_result(Side::source) : Result{};
     }
     for (ssize_t done = 0; done < got;) {
       const ssize_t wrote =
@@ -60,22 +78,27 @@ Result copy_range(int in, int out, off_t from, off_t to) {
 
 /// Copies the `size` bytes of `in` to `out`, each hole of `in` left a hole (SEEK_DATA and
 /// SEEK_HOLE; copy_file_range alone fills them on ext4 and tmpfs). A source that holds more
-/// than `size` bytes (the kernel's files, a FUSE file that never ends) is refused.
-Result copy_data(int in, int out, off_t size) {
-  for (off_t at = 0; at < size;) {
+/// than `size` bytes (the kernel's files, a FUSE file that never ends) is refused; one that
+/// holds fewer sets `changed`. The length of `out` is set only where it is not yet `size` (FAT
+/// through FUSE refuses any ftruncate).
+Result copy_data(int in, int out, off_t size, bool& changed) {
+  for (off_t at = 0; at < size && !changed;) {
     off_t data = lseek(in, at, SEEK_DATA);
     if (data < 0 && errno == ENXIO) {
-      break;  // a hole up to the end
+      break;  // a hole up to the end, or a source cut short: the length tells below
     }
     off_t hole = data < 0 ? size : lseek(in, data, SEEK_HOLE);
     if (data < 0) {
       data = at;  // a file system that cannot tell: all of it is data
     }
     hole = hole < 0 || hole > size ? size : hole;
-    if (Result copied = copy_range(in, out, data, hole); !copied.ok()) {
+    if (Result copied = copy_range(in, out, data, hole, changed); !copied.ok()) {
       return copied;
     }
     at = hole;
+  }
+  if (changed) {
+    return {};
   }
   char more;
   ssize_t got;
@@ -85,7 +108,102 @@ Result copy_data(int in, int out, off_t size) {
     return got < 0 ? errno_result(Side::source)
                    : Result::refusal("It holds more than its size says", Side::source);
   }
-  return ftruncate(out, size) == 0 ? Result{} : errno_result();
+  struct stat now;
+  if (fstat(out, &now) != 0) {
+    return errno_result();
+  }
+  return now.st_size == size || ftruncate(out, size) == 0 ? Result{} : errno_result();
+}
+
+/// Reads up to `size` bytes of `in` from its start into `bytes`: how many, or -1.
+ssize_t read_start(int in, char* bytes, std::size_t size) {
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t got = pread(in, bytes + done, size - done, static_cast<off_t>(done));
+    if (got < 0 && errno == EINTR) {
+      continue;
+    }
+    if (got <= 0) {
+      return got < 0 ? -1 : static_cast<ssize_t>(done);
+    }
+    done += static_cast<std::size_t>(got);
+  }
+  return static_cast<ssize_t>(done);
+}
+
+/// Copies the `size` bytes of the small file `in` to `out` through memory, and reads them a
+/// second time: `changed` where the two reads differ or hold another length (a writer whose
+/// writes leave the file's times as they were: FAT and exFAT through FUSE).
+Result copy_small(int in, int out, off_t size, bool& changed) {
+  const std::size_t length = static_cast<std::size_t>(size);
+  // The copy buffer where both reads fit (its pages are touched once per run), else the heap.
+  std::unique_ptr<char[]> held;
+  char* bytes = g_copy_buffer;
+  if (2 * length + 2 > sizeof g_copy_buffer) {
+    held.reset(new (std::nothrow) char[2 * length + 2]);
+    bytes = held.get();
+  }
+  if (bytes == nullptr) {
+    return Result::from_errno(ENOMEM, Side::source);
+  }
+  const ssize_t first = read_start(in, bytes, length + 1);
+  if (first < 0) {
+    return errno_result(Side::source);
+  }
+  changed = first != size;
+  for (std::size_t done = 0; !changed && done < length;) {
+    const ssize_t wrote = pwrite(out, bytes + done, length - done, static_cast<off_t>(done));
+    if (wrote < 0 && errno != EINTR) {
+      return errno_result();
+    }
+    done += wrote > 0 ? static_cast<std::size_t>(wrote) : 0;
+  }
+  const ssize_t second = changed ? 0 : read_start(in, bytes + length + 1, length + 1);
+  if (second < 0) {
+    return errno_result(Side::source);
+  }
+  changed = changed || second != size || std::memcmp(bytes, bytes + length + 1, length) != 0;
+  return {};
+}
+
+/// The size, modification time and change time of `in` in `source`, as the file system has
+/// them now (a FUSE server is asked, not the kernel's cache of its answers, whose times differ).
+bool stamp(int in, struct stat& source) {
+  struct statx now;
+  if (statx(in, "", AT_EMPTY_PATH | AT_STATX_FORCE_SYNC, STATX_SIZE | STATX_MTIME | STATX_CTIME,
+            &now) != 0) {
+    return false;
+  }
+  source.st_size = static_cast<off_t>(now.stx_size);
+  source.st_mtim = {now.stx_mtime.tv_sec, now.stx_mtime.tv_nsec};
+  source.st_ctim = {now.stx_ctime.tv_sec, now.stx_ctime.tv_nsec};
+  return true;
+}
+
+/// Copies the source `in` into `out` and checks that no one wrote it meanwhile: its size and
+/// times before (in `source`) and after are the same, and a small file reads the same twice.
+/// `changed` where it was written.
+Result copy_once(int in, struct stat& source, int out, bool& changed) {
+  changed = false;
+  if (!stamp(in, source)) {
+    return errno_result(Side::source);
+  }
+  struct statfs where;
+  const bool compared = source.st_size <= kComparedMost && fstatfs(in, &where) == 0 &&
+                        static_cast<long>(where.f_type) == kFuseMagic;
+  const struct stat before = source;
+  Result result = compared ? copy_small(in, out, source.st_size, changed)
+                           : copy_data(in, out, source.st_size, changed);
+  if (result.ok() && !stamp(in, source)) {
+    result = errno_result(Side::source);
+  }
+  changed = changed || source.st_size != before.st_size ||
+            source.st_mtim.tv_sec != before.st_mtim.tv_sec ||
+            source.st_mtim.tv_nsec != before.st_mtim.tv_nsec ||
+            source.st_ctim.tv_sec != before.st_ctim.tv_sec ||
+            source.st_ctim.tv_nsec != before.st_ctim.tv_nsec;
+  source = before;
+  return result;
 }
 
 /// Flushes the folder of `target`, where `file` has just been renamed: the folder itself where
@@ -98,28 +216,39 @@ Result flush_folder(const Place& target, int file) {
   return syncfs(file) == 0 ? Result{} : errno_result();
 }
 
-/// Steps 1 to 3 for an open, checked source.
-Result replace_file(int in, const struct stat& source, const Readers& readers,
-                    const Place& target) {
-  TemporaryFile temporary;
-  Result result =
-      create_temporary(target.folder.get(), target.name, target.folder_shown, temporary);
-  if (result.ok()) {
-    result = copy_data(in, temporary.fd.get(), source.st_size);
-  }
-  if (result.ok()) {
-    result = finish_copy(temporary.fd.get(), source, readers, target);
-  }
-  if (result.ok()) {
-    result = put_in_place(temporary, target.name);
-  }
-  if (result.ok()) {
-    if (Result flushed = flush_folder(target, temporary.fd.get()); !flushed.ok()) {
-      return {flushed.error, flushed.text + " (flushing the folder " + target.folder_shown +
-                                 "; the copy is in place but may not survive a power cut)"};
+/// Steps 1 to 3 for an open, checked source: while the source changes it is copied again, into
+/// a new temporary file, and where it keeps changing it is refused.
+Result replace_file(int in, struct stat& source, const Readers& readers, const Place& target) {
+  for (const int pause : kPausesMs) {
+    const struct timespec wait = {pause / 1000, pause % 1000 * 1000000L};
+    if (pause > 0) {
+      nanosleep(&wait, nullptr);
     }
+    TemporaryFile temporary;
+    Result result =
+        create_temporary(target.folder.get(), target.name, target.folder_shown, temporary);
+    bool changed = false;
+    if (result.ok()) {
+      result = copy_once(in, source, temporary.fd.get(), changed);
+    }
+    if (result.ok() && changed) {
+      continue;
+    }
+    if (result.ok()) {
+      result = finish_copy(temporary.fd.get(), source, readers, target);
+    }
+    if (result.ok()) {
+      result = put_in_place(temporary, target.name);
+    }
+    if (result.ok()) {
+      if (Result flushed = flush_folder(target, temporary.fd.get()); !flushed.ok()) {
+        return {flushed.error, flushed.text + " (flushing the folder " + target.folder_shown +
+                                   "; the copy is in place but may not survive a power cut)"};
+      }
+    }
+    return result;
   }
-  return result;
+  return Result::refusal(kChanged, Side::source);
 }
 
 }  // namespace

@@ -51,18 +51,57 @@ mode_t process_umask() {
   return mask;
 }
 
-/// Gives `fd` exactly the access ACL of the target at `path`, and its user.* attributes.
-Result take_acl_and_attributes(int fd, const char* path) {
-  std::string acl;
+/// The access ACL of the file at `path` in `acl`: true where it has one, false where it has
+/// none, and false with `error` set where it cannot be read.
+bool read_acl(const char* path, std::string& acl, int& error) {
+  error = 0;
   if (read_attribute(path, kAccessAcl, acl)) {
-    if (fsetxattr(fd, kAccessAcl, acl.data(), acl.size(), 0) != 0) {
-      return {errno, std::string("its ACL could not be kept: ") + std::strerror(errno)};
+    return true;
+  }
+  error = absent(errno) ? 0 : errno;
+  acl.clear();
+  return false;
+}
+
+/// Whether the new file `fd`, at `own`, grants no one more than a target with the permission
+/// bits `bits` and no ACL: it has no ACL either, and no bit the target lacked.
+bool grants_no_more(int fd, const char* own, mode_t bits) {
+  std::string acl;
+  int error = 0;
+  struct stat st;
+  return !read_acl(own, acl, error) && error == 0 && fstat(fd, &st) == 0 &&
+         (st.st_mode & 0777 & ~bits) == 0;
+}
+
+/// Gives `fd` exactly the access ACL of the target at `path` (whose permission bits are
+/// `bits`), and its user.* attributes. Only a call that changes something is made, and a call
+/// that the file system refuses fails the copy only where the copy, read back, is not as the
+/// target and may grant more than it did (NTFS refuses to remove an ACL that is not there).
+Result take_acl_and_attributes(int fd, const char* path, mode_t bits) {
+  char own[32];
+  std::snprintf(own, sizeof own, "/proc/self/fd/%d", fd);
+  std::string acl;
+  std::string made;
+  int error = 0;
+  int made_error = 0;
+  const bool has = read_acl(path, acl, error);
+  if (error != 0) {
+    return {error, std::string("its ACL could not be read: ") + std::strerror(error)};
+  }
+  const bool made_has = read_acl(own, made, made_error);
+  if (made_error != 0 || has != made_has || acl != made) {
+    const int set =
+        has ? fsetxattr(fd, kAccessAcl, acl.data(), acl.size(), 0) : fremovexattr(fd, kAccessAcl);
+    const int refused = set != 0 && (has || !absent(errno)) ? errno : 0;
+    // Read back: as the target, or (where the target has no ACL) no more than its bits.
+    const bool now_has = refused != 0 && read_acl(own, made, made_error);
+    if (refused != 0 && !(made_error == 0 && now_has == has && made == acl) &&
+        (has || !grants_no_more(fd, own, bits))) {
+      return {refused, std::string(has ? "its ACL could not be kept: "
+                                       : "the folder's default ACL could not be taken off the "
+                                         "copy: ") +
+                           std::strerror(refused)};
     }
-  } else if (!absent(errno)) {
-    return {errno, std::string("its ACL could not be read: ") + std::strerror(errno)};
-  } else if (fremovexattr(fd, kAccessAcl) != 0 && !absent(errno)) {
-    return {errno, std::string("the folder's default ACL could not be taken off the copy: ") +
-                       std::strerror(errno)};
   }
   std::string names(4096, '\0');
   const ssize_t length = listxattr(path, names.data(), names.size());
@@ -116,7 +155,7 @@ Result finish_copy(int fd, const struct stat& source, const Readers& readers, co
   if (file) {
     char path[32];
     std::snprintf(path, sizeof path, "/proc/self/fd/%d", file.get());
-    if (Result kept = take_acl_and_attributes(fd, path); !kept.ok()) {
+    if (Result kept = take_acl_and_attributes(fd, path, now.st_mode & 0777); !kept.ok()) {
       return kept;
     }
   }
