@@ -40,7 +40,7 @@ struct Launch {
   rlim_t memory_limit = RLIM_INFINITY;                           ///< of its address space
   const User* user = nullptr;                                    ///< run as this user instead
   std::vector<std::pair<std::string, std::string>> environment;  ///< set besides the tests' own
-  bool traced = false;  ///< stopped at its start for a tracer (support/tracer.hpp)
+  bool traced = false;          ///< stopped at its start for a tracer (support/tracer.hpp)
   bool (*prepare)() = nullptr;  ///< called in the child just before the program starts (to inject
                                 ///< a fault); the child gives up with status 126 where it fails
 };

@@ -1,5 +1,5 @@
 // A scratch folder to run command lines in, with what they write caught: shared by the tests
-// of the Linux command layer and its rooms.
+// of the Linux command layer and of each of its parts.
 #pragma once
 
 #include <fcntl.h>

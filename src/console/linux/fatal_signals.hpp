@@ -1,8 +1,8 @@
 // What the program undoes before a signal ends it or stops it: a registry, as git's sigchain.
-// Each room that holds something a signal must undo (a terminal in raw mode, a named temporary
-// file) keeps that state itself and registers its own cleanup here; the handlers, installed once
-// at start, run every cleanup registered, in the order registered, then end or stop the program
-// as the signal's default action would.
+// Each part of the layer that holds something a signal must undo (a terminal in raw mode, a named
+// temporary file) keeps that state itself and registers its own cleanup here; the handlers,
+// installed once at start, run every cleanup registered, in the order registered, then end or stop
+// the program as the signal's default action would.
 //
 // Nothing can undo a SIGKILL or a power cut: what they may leave of a temporary file, and who
 // removes it, is in temporary_file.hpp.
@@ -28,12 +28,13 @@ void catch_fatal_signals();
 sigset_t block_signals();
 void unblock_signals(const sigset_t& previous);
 
-/// What a room undoes in a signal handler: `stopping` is true before the program stops
-/// (Ctrl-Z, SIGTSTP; it may be continued), false before it ends. Only async-signal-safe calls.
+/// What a part of the layer undoes in a signal handler: `stopping` is true before the program
+/// stops (Ctrl-Z, SIGTSTP; it may be continued), false before it ends. Only async-signal-safe
+/// calls.
 using SignalCleanup = void (*)(bool stopping);
 
-/// Adds `cleanup` to those the handlers run. A room adds its own once, before it first holds
-/// anything; at most four in all (a fifth is not added, and the call returns false).
+/// Adds `cleanup` to those the handlers run. Each part adds its own once, before it first
+/// holds anything; at most four in all (a fifth is not added, and the call returns false).
 bool on_fatal_signal(SignalCleanup cleanup);
 
 }  // namespace linux_shell
