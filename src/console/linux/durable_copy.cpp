@@ -206,16 +206,6 @@ Result copy_once(int in, struct stat& source, int out, bool& changed) {
   return result;
 }
 
-/// Flushes the folder of `target`, where `file` has just been renamed: the folder itself where
-/// it can be read, else the whole file system that holds it.
-Result flush_folder(const Place& target, int file) {
-  const Fd folder = open_folder_for_reading(target);
-  if (folder) {
-    return flush(folder.get());
-  }
-  return syncfs(file) == 0 ? Result{} : errno_result();
-}
-
 /// Steps 1 to 3 for an open, checked source: while the source changes it is copied again, into
 /// a new temporary file, and where it keeps changing it is refused.
 Result replace_file(int in, struct stat& source, const Readers& readers, const Place& target) {
@@ -241,7 +231,7 @@ Result replace_file(int in, struct stat& source, const Readers& readers, const P
       result = put_in_place(temporary, target.name);
     }
     if (result.ok()) {
-      if (Result flushed = flush_folder(target, temporary.fd.get()); !flushed.ok()) {
+      if (Result flushed = flush_folder(target.folder.get(), temporary.fd.get()); !flushed.ok()) {
         return {flushed.error, flushed.text + " (flushing the folder " + target.folder_shown +
                                    "; the copy is in place but may not survive a power cut)"};
       }

@@ -126,6 +126,17 @@ Result flush(int fd) {
   return {};
 }
 
+Result flush_folder(int folder, int file) {
+  const Fd readable(openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (readable) {
+    return flush(readable.get());
+  }
+  if (file < 0) {
+    return errno_result();
+  }
+  return syncfs(file) == 0 ? Result{} : errno_result();
+}
+
 void take_time(int fd, const struct timespec& modified) {
   const struct timespec times[2] = {{0, UTIME_NOW}, modified};
   if (futimens(fd, times) != 0) {

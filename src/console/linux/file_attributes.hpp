@@ -22,6 +22,12 @@ Result finish_copy(int fd, const struct stat& source, const Readers& readers, co
 /// has nothing more to give: no failure.
 Result flush(int fd);
 
+/// Flushes the folder `folder` (a handle, O_PATH will do), where an entry was just made or
+/// renamed: the folder itself where it can be read, else the whole file system that holds it
+/// (syncfs), through `file`, an open descriptor on it (-1 where there is none: the failure to
+/// open the folder is then the result).
+Result flush_folder(int folder, int file);
+
 /// Gives the file `fd` the modification time `modified`. Best effort, as for cp.
 void take_time(int fd, const struct timespec& modified);
 

@@ -1,5 +1,6 @@
 #include "console/linux/make_folder.hpp"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -22,9 +23,15 @@ Result make_folder(std::string_view written, bool& existed) {
   if (mkdirat(place.folder.get(), place.name.c_str(), 0777) != 0) {
     return errno_result();
   }
-  // The new folder's entry is durable before anything is copied into it.
-  const Fd parent = open_folder_for_reading(place);
-  return parent ? flush(parent.get()) : Result{};
+  // The new folder's entry is durable before anything is copied into it: where its parent
+  // cannot be read, the new folder itself opens the way to its file system.
+  const Fd made(openat(place.folder.get(), place.name.c_str(),
+                       O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (Result flushed = flush_folder(place.folder.get(), made.get()); !flushed.ok()) {
+    return {flushed.error, flushed.text + " (flushing the folder " + place.folder_shown +
+                               "; the folder is made but may not survive a power cut)"};
+  }
+  return {};
 }
 
 }  // namespace linux_shell

@@ -306,8 +306,4 @@ long file_system_type(int fd, dev_t device) {
   return where.f_type;
 }
 
-Fd open_folder_for_reading(const Place& place) {
-  return Fd(openat(place.folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-}
-
 }  // namespace linux_shell

@@ -60,8 +60,4 @@ Result walk(std::string_view written, Side side, Place& place);
 /// open here); asked every time for the others (FUSE, tmpfs, btrfs), whose numbers are reused.
 long file_system_type(int fd, dev_t device);
 
-/// A handle of `place`'s folder that can be read and flushed; an empty Fd with errno set where
-/// the folder may not be read.
-Fd open_folder_for_reading(const Place& place);
-
 }  // namespace linux_shell
