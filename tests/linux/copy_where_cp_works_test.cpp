@@ -15,7 +15,7 @@
 #include <set>
 #include <string>
 
-#include "console/linux/fd.hpp"
+#include "console/linux/files.hpp"
 #include "support/durable_copy.hpp"
 #include "support/refuse.hpp"
 
@@ -107,6 +107,12 @@ TEST_F(DurableCopy, CopyWorksWhereCpWorks) {
            "Cannot copy to inherit/a.ini: the folder's default ACL could not be taken off the "
            "copy: Operation not permitted\n",
            "old"},
+          // A drive whose writes take nothing: a failure, never a write tried for ever.
+          {"fat.ini",
+           [] {
+             return Refuse({__NR_copy_file_range, __NR_pwrite64}, 0);
+           },
+           anyone, "Cannot copy to fat.ini: Input/output error\n", "old"},
       },
       {{true, ""},
        {handed, "needs root, to run as a player and to hand the player's files to the player"},

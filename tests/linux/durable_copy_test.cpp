@@ -10,7 +10,7 @@
 #include <set>
 #include <string>
 
-#include "console/linux/fd.hpp"
+#include "console/linux/files.hpp"
 #include "support/durable_copy.hpp"
 #include "support/setup.hpp"
 

@@ -15,6 +15,7 @@
 
 #include "console/linux/file_attributes.hpp"
 #include "console/linux/file_readers.hpp"
+#include "console/linux/files.hpp"
 #include "console/linux/in_place_copy.hpp"
 #include "console/linux/path_walk.hpp"
 #include "console/linux/temporary_file.hpp"
@@ -63,13 +64,8 @@ Result copy_range(int in, int out, off_t from, off_t to, bool& changed) {
       changed = got == 0;
       return got < 0 ? errno_result(Side::source) : Result{};
     }
-    for (ssize_t done = 0; done < got;) {
-      const ssize_t wrote =
-          pwrite(out, g_copy_buffer + done, static_cast<std::size_t>(got - done), from + done);
-      if (wrote < 0 && errno != EINTR) {
-        return errno_result();
-      }
-      done += wrote > 0 ? wrote : 0;
+    if (const int error = write_all(out, g_copy_buffer, static_cast<std::size_t>(got), from)) {
+      return Result::from_errno(error);
     }
     from += got;
   }
@@ -151,12 +147,8 @@ Result copy_small(int in, int out, off_t size, bool& changed) {
     return errno_result(Side::source);
   }
   changed = first != size;
-  for (std::size_t done = 0; !changed && done < length;) {
-    const ssize_t wrote = pwrite(out, bytes + done, length - done, static_cast<off_t>(done));
-    if (wrote < 0 && errno != EINTR) {
-      return errno_result();
-    }
-    done += wrote > 0 ? static_cast<std::size_t>(wrote) : 0;
+  if (const int error = changed ? 0 : write_all(out, bytes, length, 0)) {
+    return Result::from_errno(error);
   }
   const ssize_t second = changed ? 0 : read_start(in, bytes + length + 1, length + 1);
   if (second < 0) {
@@ -215,23 +207,23 @@ Result replace_file(int in, struct stat& source, const Readers& readers, const P
       nanosleep(&wait, nullptr);
     }
     TemporaryFile temporary;
-    Result result =
-        create_temporary(target.folder.get(), target.name, target.folder_shown, temporary);
+    Result result = temporary.create(target.folder.get(), target.name, target.folder_shown);
     bool changed = false;
     if (result.ok()) {
-      result = copy_once(in, source, temporary.fd.get(), changed);
+      result = copy_once(in, source, temporary.descriptor(), changed);
     }
     if (result.ok() && changed) {
       continue;
     }
     if (result.ok()) {
-      result = finish_copy(temporary.fd.get(), source, readers, target);
+      result = finish_copy(temporary.descriptor(), source, readers, target);
     }
     if (result.ok()) {
-      result = put_in_place(temporary, target.name);
+      result = temporary.commit(target.name);
     }
     if (result.ok()) {
-      if (Result flushed = flush_folder(target.folder.get(), temporary.fd.get()); !flushed.ok()) {
+      if (Result flushed = flush_folder(target.folder.get(), temporary.descriptor());
+          !flushed.ok()) {
         return {flushed.error, flushed.text + " (flushing the folder " + target.folder_shown +
                                    "; the copy is in place but may not survive a power cut)"};
       }

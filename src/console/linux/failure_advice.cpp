@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "console/linux/ascii_case.hpp"
+#include "console/linux/files.hpp"
 #include "console/linux/path_walk.hpp"
 #include "console/linux/user_database.hpp"
 
@@ -132,10 +133,8 @@ std::string fill(Advice advice, const Names& names) {
 
 /// Where the handle `fd` leads, from the root; empty where /proc cannot tell.
 std::string path_of(int fd) {
-  char link[32];
-  std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
   char path[PATH_MAX];
-  const ssize_t length = readlink(link, path, sizeof path);
+  const ssize_t length = readlink(proc_path(fd).text, path, sizeof path);
   return length > 0 && static_cast<std::size_t>(length) < sizeof path
              ? std::string(path, static_cast<std::size_t>(length))
              : std::string();

@@ -5,9 +5,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <string>
 #include <string_view>
+
+#include "console/linux/files.hpp"
 
 namespace linux_shell {
 
@@ -78,8 +79,8 @@ bool grants_no_more(int fd, const char* own, mode_t bits) {
 /// that the file system refuses fails the copy only where the copy, read back, is not as the
 /// target and may grant more than it did (NTFS refuses to remove an ACL that is not there).
 Result take_acl_and_attributes(int fd, const char* path, mode_t bits) {
-  char own[32];
-  std::snprintf(own, sizeof own, "/proc/self/fd/%d", fd);
+  const ProcPath own_path = proc_path(fd);
+  const char* const own = own_path.text;
   std::string acl;
   std::string made;
   int error = 0;
@@ -119,30 +120,6 @@ Result take_acl_and_attributes(int fd, const char* path, mode_t bits) {
 
 }  // namespace
 
-Result flush(int fd) {
-  if (fsync(fd) != 0 && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
-    return errno_result();
-  }
-  return {};
-}
-
-Result flush_folder(int folder, int file) {
-  const Fd readable(openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (readable) {
-    return flush(readable.get());
-  }
-  if (file < 0) {
-    return errno_result();
-  }
-  return syncfs(file) == 0 ? Result{} : errno_result();
-}
-
-void take_time(int fd, const struct timespec& modified) {
-  const struct timespec times[2] = {{0, UTIME_NOW}, modified};
-  if (futimens(fd, times) != 0) {
-  }
-}
-
 Result finish_copy(int fd, const struct stat& source, const Readers& readers, const Place& target) {
   // What is at the target's name now: another run of this user's may have replaced it since it
   // was found; its successor's owner, bits and ACL are the ones to keep.
@@ -164,9 +141,8 @@ Result finish_copy(int fd, const struct stat& source, const Readers& readers, co
   if (fchmod(fd, bits) != 0) {
   }
   if (file) {
-    char path[32];
-    std::snprintf(path, sizeof path, "/proc/self/fd/%d", file.get());
-    if (Result kept = take_acl_and_attributes(fd, path, now.st_mode & 0777); !kept.ok()) {
+    if (Result kept = take_acl_and_attributes(fd, proc_path(file.get()).text, now.st_mode & 0777);
+        !kept.ok()) {
       return kept;
     }
   }

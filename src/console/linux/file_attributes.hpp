@@ -17,18 +17,4 @@ namespace linux_shell {
 /// cannot be given to the copy while the copy may grant more than the target did, who may read
 /// the copy cannot be narrowed, or the flush fails.
 Result finish_copy(int fd, const struct stat& source, const Readers& readers, const Place& target);
-
-/// Flushes the file `fd`. A file system that cannot flush a file (EINVAL, ENOSYS, EOPNOTSUPP)
-/// has nothing more to give: no failure.
-Result flush(int fd);
-
-/// Flushes the folder `folder` (a handle, O_PATH will do), where an entry was just made or
-/// renamed: the folder itself where it can be read, else the whole file system that holds it
-/// (syncfs), through `file`, an open descriptor on it (-1 where there is none: the failure to
-/// open the folder is then the result).
-Result flush_folder(int folder, int file);
-
-/// Gives the file `fd` the modification time `modified`. Best effort, as for cp.
-void take_time(int fd, const struct timespec& modified);
-
 }  // namespace linux_shell

@@ -5,9 +5,9 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 
+#include "console/linux/files.hpp"
 #include "console/linux/user_database.hpp"
 
 namespace linux_shell {
@@ -36,10 +36,8 @@ bool own_private_group(gid_t gid) {
 /// The first entry of the access ACL of the folder `fd` that lets another user or group write
 /// it, in `writers`; true where there is one, or where the ACL cannot be read.
 bool acl_writers(int fd, Writers& writers) {
-  char path[32];
-  std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
   unsigned char acl[4 + 8 * 64];
-  const ssize_t size = getxattr(path, "system.posix_acl_access", acl, sizeof acl);
+  const ssize_t size = getxattr(proc_path(fd).text, "system.posix_acl_access", acl, sizeof acl);
   if (size < 0) {
     return errno != ENODATA && errno != ENOTSUP && errno != EOPNOTSUPP;
   }

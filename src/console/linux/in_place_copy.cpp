@@ -12,7 +12,7 @@
 #include <string>
 
 #include "console/linux/fatal_signals.hpp"
-#include "console/linux/file_attributes.hpp"
+#include "console/linux/files.hpp"
 #include "console/linux/recovery_copy.hpp"
 
 namespace linux_shell {
@@ -67,11 +67,10 @@ int write_new(int fd, const Bytes& bytes, std::size_t& reached) {
   for (std::size_t done = 0; done < bytes.size;) {
     const std::size_t want = std::min(kChunk, bytes.size - done);
     reached = done + want;
-    const ssize_t wrote = pwrite(fd, bytes.data.get() + done, want, static_cast<off_t>(done));
-    if (wrote < 0 && errno != EINTR) {
-      return errno;
+    if (const int error = write_all(fd, bytes.data.get() + done, want, static_cast<off_t>(done))) {
+      return error;
     }
-    done += wrote > 0 ? static_cast<std::size_t>(wrote) : 0;
+    done += want;
   }
   return ftruncate(fd, static_cast<off_t>(bytes.size)) == 0 ? 0 : errno;
 }
@@ -86,13 +85,8 @@ int write_back(int fd, const Bytes& old, const Bytes& written, std::size_t reach
     if (same == length && std::memcmp(old.data.get() + at, written.data.get() + at, length) == 0) {
       continue;
     }
-    for (std::size_t done = 0; done < length;) {
-      const ssize_t wrote =
-          pwrite(fd, old.data.get() + at + done, length - done, static_cast<off_t>(at + done));
-      if (wrote < 0 && errno != EINTR) {
-        return errno;
-      }
-      done += wrote > 0 ? static_cast<std::size_t>(wrote) : 0;
+    if (const int error = write_all(fd, old.data.get() + at, length, static_cast<off_t>(at))) {
+      return error;
     }
   }
   return ftruncate(fd, static_cast<off_t>(old.size)) == 0 ? 0 : errno;

@@ -5,7 +5,7 @@
 
 #include <cerrno>
 
-#include "console/linux/file_attributes.hpp"
+#include "console/linux/files.hpp"
 #include "console/linux/path_walk.hpp"
 
 namespace linux_shell {

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "console/linux/fd.hpp"
+#include "console/linux/files.hpp"
 #include "console/linux/user_database.hpp"
 
 namespace linux_shell {

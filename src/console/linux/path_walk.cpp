@@ -2,8 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <climits>
@@ -287,23 +285,6 @@ Result walk(std::string_view written, Side side, Place& place) {
     return started;
   }
   return walk_from(std::move(start), here, shown, written, "", true, state, place);
-}
-
-long file_system_type(int fd, dev_t device) {
-  static dev_t g_device = 0;
-  static long g_type = 0;
-  if (major(device) != 0 && device == g_device) {
-    return g_type;
-  }
-  struct statfs where;
-  if (fstatfs(fd, &where) != 0) {
-    return 0;
-  }
-  if (major(device) != 0) {
-    g_device = device;
-    g_type = where.f_type;
-  }
-  return where.f_type;
 }
 
 }  // namespace linux_shell

@@ -29,7 +29,7 @@
 #include <string>
 #include <string_view>
 
-#include "console/linux/fd.hpp"
+#include "console/linux/files.hpp"
 #include "console/linux/result.hpp"
 
 namespace linux_shell {
@@ -44,20 +44,10 @@ struct Place {
   std::string folder_shown;  ///< how a report names the folder
 };
 
-/// True when `a` and `b` are the status of one and the same file.
-inline bool same_file(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
 /// Resolves `written` (names separated by backslashes or slashes; a leading one starts at the
 /// root) by the rules above. A last name that does not exist gives a Place that does not
 /// exist, in the folder where it would be made, except through a link: a link to nothing is
 /// refused. Failures belong to `side`.
 Result walk(std::string_view written, Side side, Place& place);
-
-/// The file system type (statfs's f_type) of the file `fd` on the device `device`; 0 where it
-/// cannot be told. Remembered for a block device (its file system cannot change while it is
-/// open here); asked every time for the others (FUSE, tmpfs, btrfs), whose numbers are reused.
-long file_system_type(int fd, dev_t device);
 
 }  // namespace linux_shell

@@ -16,6 +16,7 @@
 #include <cstring>
 
 #include "console/linux/fatal_signals.hpp"
+#include "console/linux/files.hpp"
 #include "console/linux/path_walk.hpp"
 #include "console/linux/user_database.hpp"
 
@@ -123,18 +124,16 @@ std::string fresh_name(const std::string& target_name) {
 /// Clones `from` into `fd`, else writes all of `bytes` into it; flushes it, then its folder
 /// `folder`.
 bool write_and_flush(int fd, int folder, int from, const char* bytes, std::size_t size) {
-  for (std::size_t done = ioctl(fd, FICLONE, from) == 0 ? size : 0; done < size;) {
-    const ssize_t wrote = pwrite(fd, bytes + done, size - done, static_cast<off_t>(done));
-    if (wrote < 0 && errno != EINTR) {
-      return false;
-    }
-    done += wrote > 0 ? static_cast<std::size_t>(wrote) : 0;
-  }
-  if (fsync(fd) != 0 && errno != EINVAL) {
+  if (const int error = ioctl(fd, FICLONE, from) == 0 ? 0 : write_all(fd, bytes, size, 0)) {
+    errno = error;
     return false;
   }
-  const Fd readable(openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  return readable ? fsync(readable.get()) == 0 || errno == EINVAL : syncfs(fd) == 0;
+  Result flushed = flush(fd);
+  if (flushed.ok()) {
+    flushed = flush_folder(folder, fd);
+  }
+  errno = flushed.error;
+  return flushed.ok();
 }
 
 /// Makes the recovery copy in `copy.folder`, named for a report under `folder_shown`.

@@ -21,7 +21,7 @@
 #include <string>
 #include <string_view>
 
-#include "console/linux/fd.hpp"
+#include "console/linux/files.hpp"
 #include "console/linux/result.hpp"
 
 namespace linux_shell {

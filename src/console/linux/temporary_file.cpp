@@ -15,7 +15,7 @@
 #include <cstring>
 
 #include "console/linux/fatal_signals.hpp"
-#include "console/linux/path_walk.hpp"
+#include "console/linux/files.hpp"
 
 namespace linux_shell {
 
@@ -105,51 +105,53 @@ void remove_on_signal(bool stopping) {
   }
 }
 
-/// Call with signals blocked, just after `name` was or was not `made`: records it for a signal
-/// that ends the program, or, where it cannot be recorded, removes it again.
-bool record_name(TemporaryFile& file, const std::string& name, bool made) {
-  static const bool registered = on_fatal_signal(remove_on_signal);
-  if (made && (!registered || name.size() >= sizeof g_named_name)) {
-    unlinkat(file.folder, name.c_str(), 0);
-    errno = registered ? ENAMETOOLONG : ENOMEM;
-    made = false;
-  }
-  if (made) {
-    std::memcpy(g_named_name, name.c_str(), name.size() + 1);
-    g_named_folder = file.folder;
-    g_named = 1;
-    file.name = name;
-  }
-  file.named = made;
-  return made;
-}
-
-/// Forgets the name, once it is gone from the folder.
-void forget_name(TemporaryFile& file) {
-  const sigset_t mask = block_signals();
-  g_named = 0;
-  file.named = false;
-  unblock_signals(mask);
-}
-
 Result cannot_make(int error, const std::string& folder_shown) {
   return {error, std::string("no new file could be made in ") + folder_shown + ": " +
                      std::strerror(error)};
 }
 
+}  // namespace
+
+/// Call with signals blocked, just after `name` was or was not `made`: records it for a signal
+/// that ends the program, or, where it cannot be recorded, removes it again.
+bool TemporaryFile::record_name(const std::string& name, bool made) {
+  static const bool registered = on_fatal_signal(remove_on_signal);
+  if (made && (!registered || name.size() >= sizeof g_named_name)) {
+    unlinkat(folder_, name.c_str(), 0);
+    errno = registered ? ENAMETOOLONG : ENOMEM;
+    made = false;
+  }
+  if (made) {
+    std::memcpy(g_named_name, name.c_str(), name.size() + 1);
+    g_named_folder = folder_;
+    g_named = 1;
+    name_ = name;
+  }
+  named_ = made;
+  return made;
+}
+
+/// Forgets the name, once it is gone from the folder.
+void TemporaryFile::forget_name() {
+  const sigset_t mask = block_signals();
+  g_named = 0;
+  named_ = false;
+  unblock_signals(mask);
+}
+
 /// Makes the temporary under a name, where the file system has no anonymous files.
-Result create_named(TemporaryFile& file, const std::string& target_name,
-                    const std::string& folder_shown) {
+Result TemporaryFile::create_named(const std::string& target_name,
+                                   const std::string& folder_shown) {
   for (int attempt = 0; attempt < kNameTries; ++attempt) {
     const std::string name = name_to_try(attempt, target_name);
     const sigset_t mask = block_signals();
-    file.fd.reset(openat(file.folder, name.c_str(),
-                         O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (!record_name(file, name, bool(file.fd))) {
-      file.fd.reset();
+    fd_.reset(
+        openat(folder_, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!record_name(name, bool(fd_))) {
+      fd_.reset();
     }
     unblock_signals(mask);
-    if (!file.fd) {
+    if (!fd_) {
       if (errno == EEXIST) {
         continue;
       }
@@ -157,30 +159,29 @@ Result create_named(TemporaryFile& file, const std::string& target_name,
     }
     // Another run may have found the name free of a lock just before this one took it, and
     // removed it: then another name is made.
-    while (flock(file.fd.get(), LOCK_EX) != 0 && errno == EINTR) {
+    while (flock(fd_.get(), LOCK_EX) != 0 && errno == EINTR) {
     }
     struct stat st;
-    if (fstat(file.fd.get(), &st) == 0 && st.st_nlink > 0) {
+    if (fstat(fd_.get(), &st) == 0 && st.st_nlink > 0) {
       return {};
     }
-    forget_name(file);
-    file.fd.reset();
+    forget_name();
+    fd_.reset();
   }
   return cannot_make(EEXIST, folder_shown);
 }
 
 /// Gives the anonymous `file` a name.
-Result link_anonymous(TemporaryFile& file, const std::string& target_name) {
-  char own[32];
-  std::snprintf(own, sizeof own, "/proc/self/fd/%d", file.fd.get());
+Result TemporaryFile::link_anonymous(const std::string& target_name) {
+  const ProcPath own = proc_path(fd_.get());
   for (int attempt = 0; attempt < kNameTries; ++attempt) {
     const std::string name = name_to_try(attempt, target_name);
     const sigset_t mask = block_signals();
-    int linked = linkat(AT_FDCWD, own, file.folder, name.c_str(), AT_SYMLINK_FOLLOW);
+    int linked = linkat(AT_FDCWD, own.text, folder_, name.c_str(), AT_SYMLINK_FOLLOW);
     if (linked != 0 && errno == ENOENT) {  // no /proc: needs CAP_DAC_READ_SEARCH
-      linked = linkat(file.fd.get(), "", file.folder, name.c_str(), AT_EMPTY_PATH);
+      linked = linkat(fd_.get(), "", folder_, name.c_str(), AT_EMPTY_PATH);
     }
-    const bool named = record_name(file, name, linked == 0);
+    const bool named = record_name(name, linked == 0);
     unblock_signals(mask);
     if (named) {
       return {};
@@ -192,18 +193,17 @@ Result link_anonymous(TemporaryFile& file, const std::string& target_name) {
   return Result::from_errno(EEXIST);
 }
 
-}  // namespace
-
 TemporaryFile::~TemporaryFile() {
-  if (named) {
+  if (named_) {
     // Removed only while the name is still this very file.
     struct stat own;
     struct stat there;
-    if (fstat(fd.get(), &own) == 0 &&
-        fstatat(folder, name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 && same_file(own, there)) {
-      unlinkat(folder, name.c_str(), 0);
+    if (fstat(fd_.get(), &own) == 0 &&
+        fstatat(folder_, name_.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 &&
+        same_file(own, there)) {
+      unlinkat(folder_, name_.c_str(), 0);
     }
-    forget_name(*this);
+    forget_name();
   }
 }
 
@@ -215,15 +215,15 @@ std::string temporary_name_for(const std::string& target_name) {
   return name_of_number(hash);
 }
 
-Result create_temporary(int folder, const std::string& target_name, const std::string& folder_shown,
-                        TemporaryFile& file) {
-  file.folder = folder;
+Result TemporaryFile::create(int folder, const std::string& target_name,
+                             const std::string& folder_shown) {
+  folder_ = folder;
   if (clear_leftover(folder, temporary_name_for(target_name).c_str())) {
     clear_leftovers(folder);
   }
-  file.fd.reset(openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
-  if (file.fd) {
-    while (flock(file.fd.get(), LOCK_EX) != 0 && errno == EINTR) {
+  fd_.reset(openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+  if (fd_) {
+    while (flock(fd_.get(), LOCK_EX) != 0 && errno == EINTR) {
     }
     return {};
   }
@@ -231,35 +231,34 @@ Result create_temporary(int folder, const std::string& target_name, const std::s
   if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
     return cannot_make(errno, folder_shown);
   }
-  return create_named(file, target_name, folder_shown);
+  return create_named(target_name, folder_shown);
 }
 
-Result put_in_place(TemporaryFile& file, const std::string& target_name) {
-  const bool anonymous = !file.named;
+Result TemporaryFile::commit(const std::string& target_name) {
+  const bool anonymous = !named_;
   if (anonymous) {
-    if (Result linked = link_anonymous(file, target_name); !linked.ok()) {
+    if (Result linked = link_anonymous(target_name); !linked.ok()) {
       return linked;
     }
   }
   struct stat own;
-  if (fstat(file.fd.get(), &own) != 0) {
+  if (fstat(fd_.get(), &own) != 0) {
     return errno_result();
   }
-  if (anonymous && file_system_type(file.fd.get(), own.st_dev) == kBtrfsMagic &&
-      fsync(file.fd.get()) != 0) {
+  if (anonymous && file_system_type(fd_.get(), own.st_dev) == kBtrfsMagic &&
+      fsync(fd_.get()) != 0) {
     return errno_result();
   }
   // The name must still be the file written: a guard against this program's own runs.
   struct stat there;
-  if (fstatat(file.folder, file.name.c_str(), &there, AT_SYMLINK_NOFOLLOW) != 0 ||
-      !same_file(own, there)) {
-    forget_name(file);  // not this run's file any more: not to be removed
-    return Result::refusal("The temporary file " + file.name + " was taken away");
+  if (fstatat(folder_, name_.c_str(), &there, AT_SYMLINK_NOFOLLOW) != 0 || !same_file(own, there)) {
+    forget_name();  // not this run's file any more: not to be removed
+    return Result::refusal("The temporary file " + name_ + " was taken away");
   }
-  if (renameat(file.folder, file.name.c_str(), file.folder, target_name.c_str()) != 0) {
+  if (renameat(folder_, name_.c_str(), folder_, target_name.c_str()) != 0) {
     return errno_result();
   }
-  forget_name(file);
+  forget_name();
   return {};
 }
 

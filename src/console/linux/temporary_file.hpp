@@ -3,12 +3,12 @@
 // holds blocks or delays a copy.
 //
 // The protocol of one replacement of TARGET, all relative to the handle of TARGET's folder:
-//   1. create_temporary(): a leftover of an earlier run under TARGET's fixed name (below) is
+//   1. create(): a leftover of an earlier run under TARGET's fixed name (below) is
 //      removed; then a new file is made in the folder, anonymous where the file system has
 //      anonymous files (O_TMPFILE: ext4, xfs, btrfs, tmpfs), else under a name, and locked.
 //   2. The caller writes the file, gives it its owner, mode, ACL, attributes and times and
 //      flushes it.
-//   3. put_in_place(): an anonymous file gets a name (linkat) only now that it is complete, and
+//   3. commit(): an anonymous file gets a name (linkat) only now that it is complete, and
 //      is flushed again on btrfs, where a flush of an unnamed file does nothing; the name is
 //      checked to be still this very file; then it is renamed over TARGET. The descriptor stays
 //      open, so that the caller can flush the folder through it where the folder cannot be read.
@@ -38,33 +38,46 @@
 
 #include <string>
 
-#include "console/linux/fd.hpp"
+#include "console/linux/files.hpp"
 #include "console/linux/result.hpp"
 
 namespace linux_shell {
 
-/// A temporary file of this run, discarded when it goes unless it took its target's place.
-struct TemporaryFile {
-  Fd fd;               ///< open for reading and writing, and locked where locks work
-  int folder = -1;     ///< the handle of the target's folder (the caller's: it outlives this)
-  bool named = false;  ///< the file has `name` in the folder (and the signal handlers know it)
-  std::string name;    ///< its name in the folder, once named
+/// The first-choice name of a temporary file for a target named `target_name`.
+std::string temporary_name_for(const std::string& target_name);
 
+/// A temporary file of this run, discarded when it goes unless it took its target's place. It
+/// has a name in its folder exactly while the signal handlers know that name.
+class TemporaryFile {
+ public:
   TemporaryFile() = default;
   TemporaryFile(const TemporaryFile&) = delete;
   TemporaryFile& operator=(const TemporaryFile&) = delete;
   ~TemporaryFile();
+
+  /// Step 1 in the folder `folder` (a handle, the caller's: it outlives this) for the target
+  /// named `target_name`; `folder_shown` names the folder in a failure ("no new file could be
+  /// made in System: ...").
+  Result create(int folder, const std::string& target_name, const std::string& folder_shown);
+
+  /// The file, open for reading and writing, and locked where locks work.
+  int descriptor() const {
+    return fd_.get();
+  }
+
+  /// Step 3: the file becomes `target_name` in its folder.
+  Result commit(const std::string& target_name);
+
+ private:
+  Result create_named(const std::string& target_name, const std::string& folder_shown);
+  Result link_anonymous(const std::string& target_name);
+  bool record_name(const std::string& name, bool made);
+  void forget_name();
+
+  Fd fd_;
+  int folder_ = -1;
+  bool named_ = false;  // the file has `name_` in the folder, and the signal handlers know it
+  std::string name_;
 };
-
-/// The first-choice name of a temporary file for a target named `target_name`.
-std::string temporary_name_for(const std::string& target_name);
-
-/// Step 1 in the folder `folder` for the target named `target_name`; `folder_shown` names the
-/// folder in a failure ("no new file could be made in System: ...").
-Result create_temporary(int folder, const std::string& target_name, const std::string& folder_shown,
-                        TemporaryFile& file);
-
-/// Step 3: `file` becomes `target_name` in its folder.
-Result put_in_place(TemporaryFile& file, const std::string& target_name);
 
 }  // namespace linux_shell
