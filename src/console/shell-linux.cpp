@@ -55,7 +55,7 @@ void run_md(std::string_view written) {
   }
   if (!result.ok()) {
     report(stderr, "Cannot create folder ", written, ": ",
-           result.text + advice_for(written, true, result));
+           result.text() + advice_for(written, true, result));
   } else if (existed) {
     report(stderr, "Folder ", written, " already exists.");
   }
@@ -66,15 +66,15 @@ void run_copy(std::string_view source, std::string_view target) {
   try {
     result = copy_file(source, target);
   } catch (const std::bad_alloc&) {  // what the copy held is released on the way out
-    result = {ENOMEM, "there is not enough memory for it; it is left as it was"};
+    result = Result::failure(ENOMEM, "there is not enough memory for it; it is left as it was");
   }
   if (result.ok()) {
     report(stdout, "1 file copied.");
-  } else if (result.side == Side::source) {
-    report(stderr, "Cannot copy ", source, ": ", result.text + advice_for(source, false, result));
+  } else if (result.side() == Side::source) {
+    report(stderr, "Cannot copy ", source, ": ", result.text() + advice_for(source, false, result));
   } else {
     report(stderr, "Cannot copy to ", target, ": ",
-           result.text + advice_for(target, false, result));
+           result.text() + advice_for(target, false, result));
   }
 }
 
@@ -118,8 +118,8 @@ void open_closed_standard_streams() {
 void prepare_platform() {
   const bool root = geteuid() == 0;
   remember_starting_user();
-  if (const std::string refused = become_folder_owner(); !refused.empty()) {
-    report(stderr, refused);
+  if (const Result became = become_folder_owner(); !became.ok()) {
+    report(stderr, became.text());
     std::exit(1);
   }
   if (root && geteuid() != 0) {

@@ -92,13 +92,13 @@ fs::path PlayersOwn(const fs::path& game, const char* name, const char* text) {
 /// The refusal of a link of the player's in `file` of System, below `folder`, which the
 /// players' group may write.
 std::string MovedIn(const std::string& cannot, const char* file, const char* folder) {
-  return cannot + "System\\" + file + ": Not following System\\" + file + ": " + folder +
+  return cannot + "System\\" + file + ": not following System\\" + file + ": " + folder +
          " may be written by group " + GroupName(kPlayers) +
          ", so another player could have put it there; replace the link by the file it links "
          "to\n";
 }
 const std::string kAnotherPlayersLink =
-    "Not following System\\SkAux.ini: it is a link of " + UserName(kAnotherPlayer) +
+    "not following System\\SkAux.ini: it is a link of " + UserName(kAnotherPlayer) +
     "'s; ask that user to replace it by the file or folder it links to\n";
 
 const Fault kAttacks[] = {
@@ -117,7 +117,7 @@ const Fault kAttacks[] = {
      kRestoreEachDone, RLIM_INFINITY, Fault::root_for_player},
     {"RootMakingAFileInAFolderOfRoots",
      [](const fs::path& game) { LinkedToRoots(game, "public/cron"); }, "4 y n n x\n",
-     "Cannot copy to System\\SkAux.ini: Not writing through a link to nothing\n", kRestoreEachDone,
+     "Cannot copy to System\\SkAux.ini: not writing through a link to nothing\n", kRestoreEachDone,
      RLIM_INFINITY, Fault::root_for_player},
     // The drop takes the owner's group, not the folder's (root's here).
     {"RootReadingAFileOfRootsGroup",
@@ -269,8 +269,8 @@ const Fault kAttacks[] = {
        }
      },
      "2 y n n 4 n y n x\n",
-     kFolderExists + "Cannot copy System\\SkAux.ini: Not following System\\SkAux.ini" +
-         kNoLinkAsRoot + "Cannot copy to System\\SkulvaneUser.ini: Not following " +
+     kFolderExists + "Cannot copy System\\SkAux.ini: not following System\\SkAux.ini" +
+         kNoLinkAsRoot + "Cannot copy to System\\SkulvaneUser.ini: not following " +
          "System\\SkulvaneUser.ini" + kNoLinkAsRoot,
      kRestoreEachDone, RLIM_INFINITY, Fault::root},
     // Lines of /etc/group that glibc reads as naming other members: the drop takes neither.

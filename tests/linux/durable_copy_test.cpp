@@ -78,12 +78,12 @@ TEST_F(DurableCopy, FailedCopyLeavesTheTargetAsItWas) {
       {"copy S\\a.ini D\\folder.ini", "Cannot copy to D\\folder.ini: Is a directory\n"},
       {"copy S\\a.ini D\\loop.ini",
        "Cannot copy to D\\loop.ini: Too many levels of symbolic links\n",
-       "Cannot copy to D\\loop.ini: Not following D\\loop.ini" + kNoLinkAsRoot},
-      {"copy D\\a.ini D\\A.INI", "Cannot copy to D\\A.INI: It is the same file as the source\n"},
+       "Cannot copy to D\\loop.ini: not following D\\loop.ini" + kNoLinkAsRoot},
+      {"copy D\\a.ini D\\A.INI", "Cannot copy to D\\A.INI: it is the same file as the source\n"},
       {"copy D\\pagemap.ini D\\a.ini",
        "Cannot copy D\\pagemap.ini: D\\pagemap.ini -> /proc is one "
        "of the kernel's files, not a file on a disk\n",
-       "Cannot copy D\\pagemap.ini: Not following D\\pagemap.ini" + kNoLinkAsRoot},
+       "Cannot copy D\\pagemap.ini: not following D\\pagemap.ini" + kNoLinkAsRoot},
   };
   const std::set<std::string> before = Names();
   for (const Case& c : cases) {
@@ -104,7 +104,7 @@ TEST_F(DurableCopy, CopyOntoALinkReplacesTheFileItPointsTo) {
   fs::create_symlink("hop.ini", "links/a.ini");
   if (geteuid() == 0) {
     EXPECT_EQ(RunLine("copy new.ini links\\a.ini").err,
-              "Cannot copy to links\\a.ini: Not following links\\a.ini" + kNoLinkAsRoot);
+              "Cannot copy to links\\a.ini: not following links\\a.ini" + kNoLinkAsRoot);
     GTEST_SKIP() << "a run that stays root follows no link";
   }
   EXPECT_EQ(RunLine("copy new.ini links\\a.ini").out, "1 file copied.\n");

@@ -62,7 +62,7 @@ Result copy_range(int in, int out, off_t from, off_t to, bool& changed) {
     }
     if (got <= 0) {
       changed = got == 0;
-      return got < 0 ? errno_result(Side::source) : Result{};
+      return got < 0 ? errno_result().on(Side::source) : Result{};
     }
     if (const int error = write_all(out, g_copy_buffer, static_cast<std::size_t>(got), from)) {
       return Result::from_errno(error);
@@ -101,8 +101,8 @@ Result copy_data(int in, int out, off_t size, bool& changed) {
   while ((got = pread(in, &more, 1, size)) < 0 && errno == EINTR) {
   }
   if (got != 0) {
-    return got < 0 ? errno_result(Side::source)
-                   : Result::refusal("It holds more than its size says", Side::source);
+    return got < 0 ? errno_result().on(Side::source)
+                   : Result::refusal("it holds more than its size says").on(Side::source);
   }
   struct stat now;
   if (fstat(out, &now) != 0) {
@@ -140,11 +140,11 @@ Result copy_small(int in, int out, off_t size, bool& changed) {
     bytes = held.get();
   }
   if (bytes == nullptr) {
-    return Result::from_errno(ENOMEM, Side::source);
+    return Result::from_errno(ENOMEM).on(Side::source);
   }
   const ssize_t first = read_start(in, bytes, length + 1);
   if (first < 0) {
-    return errno_result(Side::source);
+    return errno_result().on(Side::source);
   }
   changed = first != size;
   if (const int error = changed ? 0 : write_all(out, bytes, length, 0)) {
@@ -152,7 +152,7 @@ Result copy_small(int in, int out, off_t size, bool& changed) {
   }
   const ssize_t second = changed ? 0 : read_start(in, bytes + length + 1, length + 1);
   if (second < 0) {
-    return errno_result(Side::source);
+    return errno_result().on(Side::source);
   }
   changed = changed || second != size || std::memcmp(bytes, bytes + length + 1, length) != 0;
   return {};
@@ -178,7 +178,7 @@ bool stamp(int in, struct stat& source) {
 Result copy_once(int in, struct stat& source, int out, bool& changed) {
   changed = false;
   if (!stamp(in, source)) {
-    return errno_result(Side::source);
+    return errno_result().on(Side::source);
   }
   struct statfs where;
   const bool compared = source.st_size <= kComparedMost && fstatfs(in, &where) == 0 &&
@@ -187,7 +187,7 @@ Result copy_once(int in, struct stat& source, int out, bool& changed) {
   Result result = compared ? copy_small(in, out, source.st_size, changed)
                            : copy_data(in, out, source.st_size, changed);
   if (result.ok() && !stamp(in, source)) {
-    result = errno_result(Side::source);
+    result = errno_result().on(Side::source);
   }
   changed = changed || source.st_size != before.st_size ||
             source.st_mtim.tv_sec != before.st_mtim.tv_sec ||
@@ -224,51 +224,52 @@ Result replace_file(int in, struct stat& source, const Readers& readers, const P
     if (result.ok()) {
       if (Result flushed = flush_folder(target.folder.get(), temporary.descriptor());
           !flushed.ok()) {
-        return {flushed.error, flushed.text + " (flushing the folder " + target.folder_shown +
-                                   "; the copy is in place but may not survive a power cut)"};
+        return std::move(flushed).followed_by(" (flushing the folder " + target.folder_shown +
+                                              "; the copy is in place but may not survive a "
+                                              "power cut)");
       }
     }
     return result;
   }
-  return Result::refusal(kChanged, Side::source);
+  return Result::refusal(kChanged).on(Side::source);
 }
 
 }  // namespace
 
 Result copy_file(std::string_view source_written, std::string_view target_written) {
   Place from;
-  if (Result walked = walk(source_written, Side::source, from); !walked.ok()) {
-    return walked;
+  if (Result walked = walk(source_written, Walking::to_read, from); !walked.ok()) {
+    return std::move(walked).on(Side::source);
   }
   if (!from.exists) {
-    return Result::from_errno(ENOENT, Side::source);
+    return Result::from_errno(ENOENT).on(Side::source);
   }
   // Not blocking, so that a FIFO in the source's place cannot hang the program.
   const Fd in(openat(from.folder.get(), from.name.c_str(),
                      O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   struct stat source;
   if (!in || fstat(in.get(), &source) != 0) {
-    return errno_result(Side::source);
+    return errno_result().on(Side::source);
   }
   from.folder.reset();  // a copy holds as few descriptors as it can
   if (S_ISDIR(source.st_mode)) {
-    return Result::from_errno(EISDIR, Side::source);
+    return Result::from_errno(EISDIR).on(Side::source);
   }
   if (!S_ISREG(source.st_mode)) {
-    return Result::refusal("Not a regular file", Side::source);
+    return Result::refusal("not a regular file").on(Side::source);
   }
   Place target;
-  if (Result walked = walk(target_written, Side::target, target); !walked.ok()) {
+  if (Result walked = walk(target_written, Walking::to_write, target); !walked.ok()) {
     return walked;
   }
   if (target.exists && S_ISDIR(target.st.st_mode)) {
     return Result::from_errno(EISDIR);
   }
   if (target.exists && !S_ISREG(target.st.st_mode)) {
-    return Result::refusal("Not a regular file");
+    return Result::refusal("not a regular file");
   }
   if (target.exists && same_file(target.st, source)) {
-    return Result::refusal("It is the same file as the source");
+    return Result::refusal("it is the same file as the source");
   }
   bool in_place = false;
   if (target.exists) {

@@ -171,6 +171,11 @@ bool name_it(const std::string& absolute, Names& names) {
   return inside;
 }
 
+/// What the operand of `side` is resolved for.
+Walking walking_for(Side side) {
+  return side == Side::source ? Walking::to_read : Walking::to_write;
+}
+
 /// The advice for a name of the game's that is not there.
 bool not_there(std::string_view first, Side side, Advice& advice, const Names& names) {
   const bool backups = equal_ignoring_ascii_case(first, "Skulvane_Backups");
@@ -178,7 +183,8 @@ bool not_there(std::string_view first, Side side, Advice& advice, const Names& n
     return false;
   }
   Place system;
-  if (!walk("System", Side::source, system).ok() || !system.exists || !S_ISDIR(system.st.st_mode)) {
+  if (!walk("System", Walking::to_read, system).ok() || !system.exists ||
+      !S_ISDIR(system.st.st_mode)) {
     const std::size_t slash = names.here.rfind('/');
     advice = equal_ignoring_ascii_case(names.here.substr(slash + 1), "System")
                  ? Advice::started_in_system
@@ -196,7 +202,7 @@ bool not_there(std::string_view first, Side side, Advice& advice, const Names& n
 /// entry itself.
 bool refused(std::string_view written, Side side, int error, Advice& advice, Names& names) {
   Place place;
-  if (!walk(written, side, place).ok()) {
+  if (!walk(written, walking_for(side), place).ok()) {
     return false;
   }
   const int folder = place.folder.get();
@@ -253,11 +259,11 @@ bool refused(std::string_view written, Side side, int error, Advice& advice, Nam
 }  // namespace
 
 std::string advice_for(std::string_view written, bool folder, const Result& result) {
-  const std::string_view reason = std::strerror(result.error);
-  if (result.error == 0 || !std::string_view(result.text).ends_with(reason)) {
+  const std::string_view reason = std::strerror(result.error());
+  if (result.error() == 0 || !std::string_view(result.text()).ends_with(reason)) {
     return {};
   }
-  const Side side = folder ? Side::target : result.side;
+  const Side side = folder ? Side::target : result.side();
   const std::string_view first = written.substr(0, written.find_first_of("\\/"));
   Names names;
   char here[PATH_MAX];
@@ -267,21 +273,22 @@ std::string advice_for(std::string_view written, bool folder, const Result& resu
   names.user = find_account(geteuid(), account) ? account.name : std::to_string(geteuid());
   Advice advice{};
   bool given = false;
-  switch (result.error) {
+  switch (result.error()) {
     case ENOENT:
       given = not_there(first, side, advice, names);
       break;
     case ENOTDIR:
     case EEXIST: {
       Place place;
-      given = walk(first, side, place).ok() && place.exists && !S_ISDIR(place.st.st_mode);
+      given =
+          walk(first, walking_for(side), place).ok() && place.exists && !S_ISDIR(place.st.st_mode);
       names.what = place.name;
       advice = Advice::not_a_folder;
       break;
     }
     case EACCES:
     case EPERM: {
-      given = refused(written, side, result.error, advice, names);
+      given = refused(written, side, result.error(), advice, names);
       if (g_acting_as_folder_owner) {
         return "; " + fill(Advice::acting_as_owner, names) +
                (given ? "; " + fill(advice, names) : "");
@@ -291,7 +298,7 @@ std::string advice_for(std::string_view written, bool folder, const Result& resu
     case ENOSPC:
     case EDQUOT: {
       Place place;
-      given = side == Side::target && walk(written, side, place).ok();
+      given = side == Side::target && walk(written, walking_for(side), place).ok();
       names.what = std::string(written);
       advice = !place.exists                                          ? Advice::full_nothing_made
                : equal_ignoring_ascii_case(first, "Skulvane_Backups") ? Advice::full_backup_kept

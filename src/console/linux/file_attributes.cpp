@@ -87,7 +87,8 @@ Result take_acl_and_attributes(int fd, const char* path, mode_t bits) {
   int made_error = 0;
   const bool has = read_acl(path, acl, error);
   if (error != 0) {
-    return {error, std::string("its ACL could not be read: ") + std::strerror(error)};
+    return Result::failure(error,
+                           std::string("its ACL could not be read: ") + std::strerror(error));
   }
   const bool made_has = read_acl(own, made, made_error);
   if (made_error != 0 || has != made_has || acl != made) {
@@ -98,10 +99,10 @@ Result take_acl_and_attributes(int fd, const char* path, mode_t bits) {
     const bool now_has = refused != 0 && read_acl(own, made, made_error);
     if (refused != 0 && !(made_error == 0 && now_has == has && made == acl) &&
         (has || !grants_no_more(fd, own, bits))) {
-      return {refused, std::string(has ? "its ACL could not be kept: "
-                                       : "the folder's default ACL could not be taken off the "
-                                         "copy: ") +
-                           std::strerror(refused)};
+      return Result::failure(refused, std::string(has ? "its ACL could not be kept: "
+                                                      : "the folder's default ACL could not be "
+                                                        "taken off the copy: ") +
+                                          std::strerror(refused));
     }
   }
   std::string names(4096, '\0');

@@ -103,7 +103,8 @@ Result narrow_readers(int fd, const Readers& source) {
   unsigned char acl[4 + 8 * kMostEntries];
   const ssize_t size = fstat(fd, &copy) == 0 ? read_acl(fd, acl) : -1;
   if (size < 0) {
-    return {errno, std::string("who may read it could not be told: ") + std::strerror(errno)};
+    return Result::failure(
+        errno, std::string("who may read it could not be told: ") + std::strerror(errno));
   }
   if (size == 0) {
     mode_t bits = copy.st_mode & 07777;
@@ -111,7 +112,8 @@ Result narrow_readers(int fd, const Readers& source) {
     bits &= reads_group(source, copy.st_gid) ? ~0u : ~static_cast<mode_t>(S_IRGRP);
     bits &= source.others_read ? ~0u : ~static_cast<mode_t>(S_IROTH);
     if (bits != (copy.st_mode & 07777) && fchmod(fd, bits) != 0) {
-      return {errno, std::string("who may read it could not be narrowed: ") + std::strerror(errno)};
+      return Result::failure(
+          errno, std::string("who may read it could not be narrowed: ") + std::strerror(errno));
     }
     return {};
   }
@@ -130,7 +132,8 @@ Result narrow_readers(int fd, const Readers& source) {
     }
   }
   if (changed && fsetxattr(fd, kAccessAcl, acl, static_cast<std::size_t>(size), 0) != 0) {
-    return {errno, std::string("who may read it could not be narrowed: ") + std::strerror(errno)};
+    return Result::failure(
+        errno, std::string("who may read it could not be narrowed: ") + std::strerror(errno));
   }
   return {};
 }

@@ -19,15 +19,16 @@ namespace {
 
 const char kNothingDone[] = ". Nothing was done.";
 
-std::string could_not(const std::string& reason) {
-  return "sk-backup: this folder belongs to another user, and a run as root could not become "
-         "that user: " +
-         reason + kNothingDone;
+Result could_not(int error, const std::string& reason) {
+  return Result::failure(error,
+                         "sk-backup: this folder belongs to another user, and a run as root could "
+                         "not become that user: " +
+                             reason + kNothingDone);
 }
 
 }  // namespace
 
-std::string become_folder_owner() {
+Result become_folder_owner() {
   if (geteuid() != 0) {
     return {};
   }
@@ -35,8 +36,8 @@ std::string become_folder_owner() {
   struct stat folder;
   std::uint64_t mount;
   if (!look_at(AT_FDCWD, ".", folder, mount)) {
-    return std::string("sk-backup: cannot tell who owns this folder: ") + std::strerror(errno) +
-           kNothingDone;
+    return Result::failure(errno, std::string("sk-backup: cannot tell who owns this folder: ") +
+                                      std::strerror(errno) + kNothingDone);
   }
   if (folder.st_uid == 0) {
     return {};
@@ -44,23 +45,24 @@ std::string become_folder_owner() {
   const std::string uid = std::to_string(folder.st_uid);
   Account account;
   if (!find_account(folder.st_uid, account)) {
-    return "sk-backup: " + owner_unknown_advice(folder.st_uid) + kNothingDone;
+    return Result::refusal("sk-backup: " + owner_unknown_advice(folder.st_uid) + kNothingDone);
   }
   const std::vector<gid_t> groups = groups_of(account);
   // The groups first: once the user is not root any more they could not be changed.
   if (setgroups(groups.size(), groups.data()) != 0) {
-    return could_not(std::string(std::strerror(errno)) + " (setting the groups of " + account.name +
-                     "); this works instead: setpriv --reuid=" + uid +
-                     " --regid=" + std::to_string(account.group) + " --clear-groups sk-backup");
+    return could_not(errno, std::string(std::strerror(errno)) + " (setting the groups of " +
+                                account.name + "); this works instead: setpriv --reuid=" + uid +
+                                " --regid=" + std::to_string(account.group) +
+                                " --clear-groups sk-backup");
   }
   if (setresgid(account.group, account.group, account.group) != 0 ||
       setresuid(folder.st_uid, folder.st_uid, folder.st_uid) != 0) {
-    return could_not(std::strerror(errno));
+    return could_not(errno, std::strerror(errno));
   }
   uid_t real, effective, saved;
   if (getresuid(&real, &effective, &saved) != 0 || real != folder.st_uid ||
       effective != folder.st_uid || saved != folder.st_uid || getegid() != account.group) {
-    return could_not("The user did not change");
+    return could_not(0, "the user did not change");
   }
   return {};
 }

@@ -11,15 +11,14 @@
 // root; path_walk.hpp says what such a run refuses to enter.
 #pragma once
 
-#include <string>
+#include "console/linux/result.hpp"
 
 namespace linux_shell {
 
 /// When the effective user is root and the current folder belongs to another user, becomes that
 /// user for good (real, effective and saved ids, the owner's groups). Call once, first thing at
-/// start. Gives the empty text where it worked or there was nothing to do; else the whole line
-/// to show (without its line feed): the program is then still root and must end before it
-/// touches anything.
-std::string become_folder_owner();
+/// start. Fails, with the whole line to show as its text (without its line feed), where the
+/// program is still root and must end before it touches anything.
+Result become_folder_owner();
 
 }  // namespace linux_shell

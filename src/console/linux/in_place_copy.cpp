@@ -132,7 +132,7 @@ Result must_write_in_place(const Place& target, bool& in_place) {
   const int folder = target.folder.get();
   if (faccessat(folder, ".", W_OK | X_OK, AT_EACCESS) != 0) {
     if (errno != EACCES) {
-      return Result{errno, target.folder_shown + ": " + std::strerror(errno)};
+      return Result::failure(errno, target.folder_shown + ": " + std::strerror(errno));
     }
     in_place = true;
     return {};
@@ -161,9 +161,9 @@ Result write_in_place(int in, const struct stat& source, std::string_view source
   }
   Bytes bytes;
   if (!read_whole(in, source.st_size, bytes)) {
-    return errno == EFBIG    ? Result::refusal("It holds more than its size says", Side::source)
+    return errno == EFBIG    ? Result::refusal("it holds more than its size says").on(Side::source)
            : errno == ENOMEM ? Result::refusal(kNoMemory)
-                             : errno_result(Side::source);
+                             : errno_result().on(Side::source);
   }
   const Fd out(openat(target.folder.get(), target.name.c_str(),
                       O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
@@ -173,7 +173,7 @@ Result write_in_place(int in, const struct stat& source, std::string_view source
   struct stat st;
   Bytes old;
   if (fstat(out.get(), &st) != 0 || !same_file(st, target.st) || st.st_nlink != 1) {
-    return Result::refusal("The file changed while it was copied");
+    return Result::refusal("the file changed while it was copied");
   }
   if (!read_whole(out.get(), st.st_size, old)) {
     return errno == ENOMEM ? Result::refusal(kNoMemory) : errno_result();
@@ -200,34 +200,32 @@ Result write_in_place(int in, const struct stat& source, std::string_view source
     take_time(out.get(), source.st_mtim);
     if (Result flushed = flush(out.get()); !flushed.ok()) {
       keep_recovery_copy(recovery);
-      return {flushed.error, flushed.text + " (" + target.shown +
-                                 " holds the new copy, which may not survive a power cut; its "
-                                 "old bytes are kept in " +
-                                 recovery.shown + ")"};
+      return std::move(flushed).followed_by(" (" + target.shown +
+                                            " holds the new copy, which may not survive a power "
+                                            "cut; its old bytes are kept in " +
+                                            recovery.shown + ")");
     }
     return {};
   }
-  Result failed = Result::from_errno(error);
   const Holds holds = read_back(out.get(), old, bytes);
   if (holds != Holds::neither) {
     take_time(out.get(), holds == Holds::old_bytes ? st.st_mtim : source.st_mtim);
+    std::string left;
     if (holds == Holds::new_bytes) {
-      failed.text += " (" + target.shown + " holds the new copy all the same)";
+      left = " (" + target.shown + " holds the new copy all the same)";
     }
     if (!flush(out.get()).ok()) {
       keep_recovery_copy(recovery);
-      failed.text +=
-          "; it may not survive a power cut: its old bytes are kept in " + recovery.shown;
+      left += "; it may not survive a power cut: its old bytes are kept in " + recovery.shown;
     }
-    return failed;
+    return Result::from_errno(error).followed_by(left);
   }
   keep_recovery_copy(recovery);
   const bool full = error == ENOSPC || error == EDQUOT;
-  failed.text += "; " + target.shown + " is now damaged: its old bytes are kept in " +
-                 recovery.shown +
-                 (full ? "; free some space, then copy that file over it"
-                       : "; copy that file over it once that is mended");
-  return failed;
+  return Result::from_errno(error).followed_by(
+      "; " + target.shown + " is now damaged: its old bytes are kept in " + recovery.shown +
+      (full ? "; free some space, then copy that file over it"
+            : "; copy that file over it once that is mended"));
 }
 
 }  // namespace linux_shell

@@ -13,7 +13,7 @@ namespace linux_shell {
 Result make_folder(std::string_view written, bool& existed) {
   existed = false;
   Place place;
-  if (Result walked = walk(written, Side::target, place); !walked.ok()) {
+  if (Result walked = walk(written, Walking::to_write, place); !walked.ok()) {
     return walked;
   }
   if (place.exists) {
@@ -28,8 +28,9 @@ Result make_folder(std::string_view written, bool& existed) {
   const Fd made(openat(place.folder.get(), place.name.c_str(),
                        O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (Result flushed = flush_folder(place.folder.get(), made.get()); !flushed.ok()) {
-    return {flushed.error, flushed.text + " (flushing the folder " + place.folder_shown +
-                               "; the folder is made but may not survive a power cut)"};
+    return std::move(flushed).followed_by(" (flushing the folder " + place.folder_shown +
+                                          "; the folder is made but may not survive a power "
+                                          "cut)");
   }
   return {};
 }

@@ -96,7 +96,7 @@ bool look_at(int folder, const char* name, struct stat& st, std::uint64_t& mount
   return true;
 }
 
-Result check_mount(std::uint64_t id, const std::string& shown, Side side) {
+Result check_mount(std::uint64_t id, const std::string& shown) {
   static std::vector<std::uint64_t> g_allowed;
   static uid_t g_user = geteuid();  // whose mounts they were allowed for
   const uid_t user = geteuid();
@@ -112,7 +112,7 @@ Result check_mount(std::uint64_t id, const std::string& shown, Side side) {
     return {};
   }
   if (mount.type == "proc" || mount.type == "sysfs") {
-    return Result::refusal(shown + " is one of the kernel's files, not a file on a disk", side);
+    return Result::refusal(shown + " is one of the kernel's files, not a file on a disk");
   }
   if (mount.type.starts_with("fuse") && mount.owner != 0 &&
       (mount.owner < 0 || static_cast<uid_t>(mount.owner) != user)) {
@@ -120,10 +120,9 @@ Result check_mount(std::uint64_t id, const std::string& shown, Side side) {
         mount.owner < 0 ? std::string("another user") : user_name(static_cast<uid_t>(mount.owner));
     return Result::refusal(
         shown + " is on a mount of " + whose +
-            (user == 0 ? ": run sk-backup as a player, not as root"
-                       : "'s, whose own program answers for every file on it: ask that user for a "
-                         "copy of the file"),
-        side);
+        (user == 0 ? ": run sk-backup as a player, not as root"
+                   : "'s, whose own program answers for every file on it: ask that user for a "
+                     "copy of the file"));
   }
   g_allowed.push_back(id);
   return {};

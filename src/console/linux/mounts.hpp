@@ -26,6 +26,6 @@ bool look_at(int folder, const char* name, struct stat& st, std::uint64_t& mount
 /// Refuses an entry (named `shown` in a report) on the mount `mount`: the kernel's files (proc,
 /// sysfs), or a FUSE mount of a user other than the one the program runs as and root. A mount
 /// once allowed is remembered, so that mountinfo is read only for a mount not seen before.
-Result check_mount(std::uint64_t mount, const std::string& shown, Side side);
+Result check_mount(std::uint64_t mount, const std::string& shown);
 
 }  // namespace linux_shell

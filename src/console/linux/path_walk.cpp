@@ -19,9 +19,9 @@ namespace {
 
 constexpr int kMaxLinks = 40;  // as the kernel's own limit
 
-/// One walk's state: whose failures they are, how many links it has followed.
+/// One walk's state: what it is for, how many links it has followed.
 struct Walk {
-  Side side;
+  Walking walking;
   int links = 0;
 };
 
@@ -36,8 +36,7 @@ struct Here {
 /// For a run that stays root, refuses a folder (whose status is `st`) that anyone but root may
 /// write; for any other run, notes in `here` who else may write it, unless a folder before it
 /// was already written by others.
-Result check_folder(int fd, const struct stat& st, const std::string& shown, Side side,
-                    Here& here) {
+Result check_folder(int fd, const struct stat& st, const std::string& shown, Here& here) {
   if (geteuid() != 0) {
     if (here.writers.kind == Writers::Kind::none) {
       here.writers = folder_writers(fd, st, shown);
@@ -46,32 +45,31 @@ Result check_folder(int fd, const struct stat& st, const std::string& shown, Sid
   }
   const char* const instead = ": run sk-backup as a player, not as root";
   if (st.st_uid != 0) {
-    return Result::refusal(shown + " belongs to " + user_name(st.st_uid) + instead, side);
+    return Result::refusal(shown + " belongs to " + user_name(st.st_uid) + instead);
   }
   if ((st.st_mode & S_IWOTH) != 0) {
-    return Result::refusal(shown + " may be written by anyone" + instead, side);
+    return Result::refusal(shown + " may be written by anyone" + instead);
   }
   if ((st.st_mode & S_IWGRP) != 0) {
-    return Result::refusal(shown + " may be written by group " + group_name(st.st_gid) + instead,
-                           side);
+    return Result::refusal(shown + " may be written by group " + group_name(st.st_gid) + instead);
   }
   return {};
 }
 
 /// Opens `path` as a folder to start from, checked as every folder entered is, and starts
 /// `here` there.
-Result start_at(const char* path, const std::string& shown, Side side, Fd& folder, Here& here) {
+Result start_at(const char* path, const std::string& shown, Fd& folder, Here& here) {
   folder.reset(open(path, O_PATH | O_DIRECTORY | O_CLOEXEC));
   struct stat st;
   std::uint64_t mount;
   if (!folder || !look_at(folder.get(), "", st, mount)) {
-    return errno_result(side);
+    return errno_result();
   }
-  if (Result checked = check_mount(mount, shown, side); !checked.ok()) {
+  if (Result checked = check_mount(mount, shown); !checked.ok()) {
     return checked;
   }
   here = {st.st_dev, mount, {}};
-  return check_folder(folder.get(), st, shown, side, here);
+  return check_folder(folder.get(), st, shown, here);
 }
 
 /// The names of `path` between the separators `separators`, with where each ends.
@@ -134,61 +132,56 @@ bool find(const Fd& folder, const Here& here, std::string_view written_name, boo
 Result follow_link(const Fd& folder, const Fd& entry, const struct stat& st,
                    const std::string& shown, Here& here, Walk& walk, Place& through) {
   if (geteuid() == 0) {
-    return Result::refusal("Not following " + shown +
-                               ": a run as root follows no link; run sk-backup as the player "
-                               "who plays the game, or replace the link by what it links to",
-                           walk.side);
+    return Result::refusal("not following " + shown +
+                           ": a run as root follows no link; run sk-backup as the player "
+                           "who plays the game, or replace the link by what it links to");
   }
   if (st.st_uid != geteuid() && st.st_uid != 0) {
-    return Result::refusal("Not following " + shown + ": it is a link of " + user_name(st.st_uid) +
-                               "'s; ask that user to replace it by the " +
-                               "file or folder it links to",
-                           walk.side);
+    return Result::refusal("not following " + shown + ": it is a link of " + user_name(st.st_uid) +
+                           "'s; ask that user to replace it by the " +
+                           "file or folder it links to");
   }
   if (here.writers.kind != Writers::Kind::none) {
-    return Result::refusal("Not following " + shown + ": " + could_have_put_it_there(here.writers) +
-                               "; replace the link by the file it links to",
-                           walk.side);
+    return Result::refusal("not following " + shown + ": " + could_have_put_it_there(here.writers) +
+                           "; replace the link by the file it links to");
   }
   if (++walk.links > kMaxLinks) {
-    return Result::from_errno(ELOOP, walk.side);
+    return Result::from_errno(ELOOP);
   }
   char text[PATH_MAX];
   const ssize_t length = readlinkat(entry.get(), "", text, sizeof text);
   if (length <= 0 || static_cast<std::size_t>(length) == sizeof text) {
-    return Result::from_errno(length < 0 ? errno : length == 0 ? ENOENT : ENAMETOOLONG, walk.side);
+    return Result::from_errno(length < 0 ? errno : length == 0 ? ENOENT : ENAMETOOLONG);
   }
   const std::string_view to(text, static_cast<std::size_t>(length));
   Fd from;
   if (to.front() == '/') {
-    if (Result started = start_at("/", shown + " -> /", walk.side, from, here); !started.ok()) {
+    if (Result started = start_at("/", shown + " -> /", from, here); !started.ok()) {
       return started;
     }
   } else {
     from.reset(fcntl(folder.get(), F_DUPFD_CLOEXEC, 0));
     if (!from) {
-      return errno_result(walk.side);
+      return errno_result();
     }
   }
   return walk_from(std::move(from), here, shown, to, shown + " -> ", false, walk, through);
 }
 
 /// Refuses a file with other names (hard links) that someone else could have put where it is.
-Result check_links(const struct stat& st, const Here& here, const std::string& shown, Side side) {
+Result check_links(const struct stat& st, const Here& here, const std::string& shown) {
   if (!S_ISREG(st.st_mode) || st.st_nlink <= 1) {
     return {};
   }
   const char* const instead = "; replace it by a copy that has no other name";
   if (st.st_uid != geteuid() && st.st_uid != 0) {
-    return Result::refusal("Not using " + shown +
-                               ": it has other names (hard links) and belongs to " +
-                               user_name(st.st_uid) + instead,
-                           side);
+    return Result::refusal("not using " + shown +
+                           ": it has other names (hard links) and belongs to " +
+                           user_name(st.st_uid) + instead);
   }
   if (here.writers.kind != Writers::Kind::none) {
-    return Result::refusal("Not using " + shown + ": it has other names (hard links), and " +
-                               could_have_put_it_there(here.writers) + instead,
-                           side);
+    return Result::refusal("not using " + shown + ": it has other names (hard links), and " +
+                           could_have_put_it_there(here.writers) + instead);
   }
   return {};
 }
@@ -207,13 +200,13 @@ Result walk_from(Fd folder, Here& here, std::string folder_shown, std::string_vi
     std::uint64_t mount = 0;
     if (!find(folder, here, names[i].first, written, last, name, entry, st, mount)) {
       if (errno != ENOENT || !last) {
-        return errno_result(walk.side);
+        return errno_result();
       }
       place = {std::move(folder), name, false, {}, shown, folder_shown};
       return {};
     }
     if (mount != here.mount) {
-      if (Result checked = check_mount(mount, shown, walk.side); !checked.ok()) {
+      if (Result checked = check_mount(mount, shown); !checked.ok()) {
         return checked;
       }
     }
@@ -225,9 +218,9 @@ Result walk_from(Fd folder, Here& here, std::string folder_shown, std::string_vi
         return followed;
       }
       if (!through.exists) {
-        return last && walk.side == Side::target
-                   ? Result::refusal("Not writing through a link to nothing")
-                   : Result::from_errno(ENOENT, walk.side);
+        return last && walk.walking == Walking::to_write
+                   ? Result::refusal("not writing through a link to nothing")
+                   : Result::from_errno(ENOENT);
       }
       if (last) {
         place = std::move(through);
@@ -236,26 +229,26 @@ Result walk_from(Fd folder, Here& here, std::string folder_shown, std::string_vi
       entry.reset(openat(through.folder.get(), through.name.c_str(),
                          O_PATH | O_NOFOLLOW | O_DIRECTORY | O_CLOEXEC));
       if (!entry || !look_at(entry.get(), "", st, mount)) {
-        return errno_result(walk.side);
+        return errno_result();
       }
       if (mount != landed.mount) {
-        if (Result checked = check_mount(mount, shown, walk.side); !checked.ok()) {
+        if (Result checked = check_mount(mount, shown); !checked.ok()) {
           return checked;
         }
       }
       here = std::move(landed);
     }
     if (last) {
-      if (Result checked = check_links(st, here, shown, walk.side); !checked.ok()) {
+      if (Result checked = check_links(st, here, shown); !checked.ok()) {
         return checked;
       }
       place = {std::move(folder), name, true, st, shown, folder_shown};
       return {};
     }
     if (!S_ISDIR(st.st_mode)) {
-      return Result::from_errno(ENOTDIR, walk.side);
+      return Result::from_errno(ENOTDIR);
     }
-    if (Result checked = check_folder(entry.get(), st, shown, walk.side, here); !checked.ok()) {
+    if (Result checked = check_folder(entry.get(), st, shown, here); !checked.ok()) {
       return checked;
     }
     folder = std::move(entry);
@@ -267,7 +260,7 @@ Result walk_from(Fd folder, Here& here, std::string folder_shown, std::string_vi
   struct stat st;
   std::uint64_t mount;
   if (!look_at(folder.get(), "", st, mount)) {
-    return errno_result(walk.side);
+    return errno_result();
   }
   place = {std::move(folder), ".", true, st, folder_shown, folder_shown};
   return {};
@@ -275,13 +268,13 @@ Result walk_from(Fd folder, Here& here, std::string folder_shown, std::string_vi
 
 }  // namespace
 
-Result walk(std::string_view written, Side side, Place& place) {
-  Walk state{side};
+Result walk(std::string_view written, Walking walking, Place& place) {
+  Walk state{walking};
   const bool absolute = !written.empty() && (written.front() == '\\' || written.front() == '/');
   const std::string shown = absolute ? std::string(1, written.front()) : "this folder";
   Fd start;
   Here here;
-  if (Result started = start_at(absolute ? "/" : ".", shown, side, start, here); !started.ok()) {
+  if (Result started = start_at(absolute ? "/" : ".", shown, start, here); !started.ok()) {
     return started;
   }
   return walk_from(std::move(start), here, shown, written, "", true, state, place);

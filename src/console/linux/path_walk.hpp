@@ -44,10 +44,13 @@ struct Place {
   std::string folder_shown;  ///< how a report names the folder
 };
 
+/// What a name is resolved for: a link to nothing is refused only where it would be written.
+enum class Walking { to_read, to_write };
+
 /// Resolves `written` (names separated by backslashes or slashes; a leading one starts at the
 /// root) by the rules above. A last name that does not exist gives a Place that does not
 /// exist, in the folder where it would be made, except through a link: a link to nothing is
-/// refused. Failures belong to `side`.
-Result walk(std::string_view written, Side side, Place& place);
+/// refused where the walk is `to_write`, and else fails as missing.
+Result walk(std::string_view written, Walking walking, Place& place);
 
 }  // namespace linux_shell

@@ -132,7 +132,7 @@ bool write_and_flush(int fd, int folder, int from, const char* bytes, std::size_
   if (flushed.ok()) {
     flushed = flush_folder(folder, fd);
   }
-  errno = flushed.error;
+  errno = flushed.error();
   return flushed.ok();
 }
 
@@ -202,7 +202,7 @@ Result make_recovery_copy(std::string_view source_written, int target,
   std::string reasons;
   // Beside the source, as a report names it.
   Place source;
-  Result walked = walk(source_written, Side::source, source);
+  Result walked = walk(source_written, Walking::to_read, source);
   const std::size_t cut = source_written.find_last_of("\\/");
   std::string beside(source_written.substr(0, cut == std::string_view::npos ? 0 : cut));
   for (char& c : beside) {
@@ -218,7 +218,7 @@ Result make_recovery_copy(std::string_view source_written, int target,
     }
     walked = Result::refusal(reason_now());
   }
-  reasons = source.folder_shown + ": " + walked.text;
+  reasons = source.folder_shown + ": " + walked.text();
   std::string state_shown;
   g_not_alone = false;
   copy.folder = open_state_folder(state_shown);

@@ -106,8 +106,8 @@ void remove_on_signal(bool stopping) {
 }
 
 Result cannot_make(int error, const std::string& folder_shown) {
-  return {error, std::string("no new file could be made in ") + folder_shown + ": " +
-                     std::strerror(error)};
+  return Result::failure(error, std::string("no new file could be made in ") + folder_shown + ": " +
+                                    std::strerror(error));
 }
 
 }  // namespace
@@ -253,7 +253,7 @@ Result TemporaryFile::commit(const std::string& target_name) {
   struct stat there;
   if (fstatat(folder_, name_.c_str(), &there, AT_SYMLINK_NOFOLLOW) != 0 || !same_file(own, there)) {
     forget_name();  // not this run's file any more: not to be removed
-    return Result::refusal("The temporary file " + name_ + " was taken away");
+    return Result::refusal("the temporary file " + name_ + " was taken away");
   }
   if (renameat(folder_, name_.c_str(), folder_, target_name.c_str()) != 0) {
     return errno_result();
