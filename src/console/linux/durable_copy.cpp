@@ -64,8 +64,9 @@ Result copy_range(int in, int out, off_t from, off_t to, bool& changed) {
       changed = got == 0;
       return got < 0 ? errno_result().on(Side::source) : Result{};
     }
-    if (const int error = write_all(out, g_copy_buffer, static_cast<std::size_t>(got), from)) {
-      return Result::from_errno(error);
+    if (Result wrote = write_all(out, g_copy_buffer, static_cast<std::size_t>(got), from);
+        !wrote.ok()) {
+      return wrote;
     }
     from += got;
   }
@@ -147,8 +148,8 @@ Result copy_small(int in, int out, off_t size, bool& changed) {
     return errno_result().on(Side::source);
   }
   changed = first != size;
-  if (const int error = changed ? 0 : write_all(out, bytes, length, 0)) {
-    return Result::from_errno(error);
+  if (Result wrote = changed ? Result{} : write_all(out, bytes, length, 0); !wrote.ok()) {
+    return wrote;
   }
   const ssize_t second = changed ? 0 : read_start(in, bytes + length + 1, length + 1);
   if (second < 0) {

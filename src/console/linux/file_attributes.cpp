@@ -21,25 +21,24 @@ bool absent(int error) {
   return error == ENODATA || error == ENOTSUP || error == EOPNOTSUPP;
 }
 
-/// The attribute `name` of the file at `path` (a /proc/self/fd path), read whole into `value`;
-/// false with errno set where it cannot be read.
-bool read_attribute(const char* path, const char* name, std::string& value) {
+/// The attribute `name` of the file at `path` (a /proc/self/fd path), read whole into `value`.
+Result read_attribute(const char* path, const char* name, std::string& value) {
   for (int tries = 0; tries < 4; ++tries) {
     const ssize_t size = getxattr(path, name, nullptr, 0);
     if (size < 0) {
-      return false;
+      return errno_result();
     }
     value.resize(static_cast<std::size_t>(size));
     const ssize_t got = getxattr(path, name, value.data(), value.size());
     if (got >= 0) {
       value.resize(static_cast<std::size_t>(got));
-      return true;
+      return {};
     }
     if (errno != ERANGE) {  // ERANGE: it grew in between
-      return false;
+      return errno_result();
     }
   }
-  return false;
+  return Result::from_errno(ERANGE);
 }
 
 /// The process's umask, read once.
@@ -52,25 +51,24 @@ mode_t process_umask() {
   return mask;
 }
 
-/// The access ACL of the file at `path` in `acl`: true where it has one, false where it has
-/// none, and false with `error` set where it cannot be read.
-bool read_acl(const char* path, std::string& acl, int& error) {
-  error = 0;
-  if (read_attribute(path, kAccessAcl, acl)) {
-    return true;
+/// The access ACL of the file at `path` in `acl`, and in `has` whether it has one (where it has
+/// none, `acl` is empty).
+Result read_acl(const char* path, std::string& acl, bool& has) {
+  Result read = read_attribute(path, kAccessAcl, acl);
+  has = read.ok();
+  if (!has) {
+    acl.clear();
   }
-  error = absent(errno) ? 0 : errno;
-  acl.clear();
-  return false;
+  return has || absent(read.error()) ? Result{} : read;
 }
 
 /// Whether the new file `fd`, at `own`, grants no one more than a target with the permission
 /// bits `bits` and no ACL: it has no ACL either, and no bit the target lacked.
 bool grants_no_more(int fd, const char* own, mode_t bits) {
   std::string acl;
-  int error = 0;
+  bool has = false;
   struct stat st;
-  return !read_acl(own, acl, error) && error == 0 && fstat(fd, &st) == 0 &&
+  return read_acl(own, acl, has).ok() && !has && fstat(fd, &st) == 0 &&
          (st.st_mode & 0777 & ~bits) == 0;
 }
 
@@ -83,21 +81,19 @@ Result take_acl_and_attributes(int fd, const char* path, mode_t bits) {
   const char* const own = own_path.text;
   std::string acl;
   std::string made;
-  int error = 0;
-  int made_error = 0;
-  const bool has = read_acl(path, acl, error);
-  if (error != 0) {
-    return Result::failure(error,
-                           std::string("its ACL could not be read: ") + std::strerror(error));
+  bool has = false;
+  bool made_has = false;
+  if (Result read = read_acl(path, acl, has); !read.ok()) {
+    return Result::failure(read.error(), "its ACL could not be read: " + read.text());
   }
-  const bool made_has = read_acl(own, made, made_error);
-  if (made_error != 0 || has != made_has || acl != made) {
+  if (!read_acl(own, made, made_has).ok() || has != made_has || acl != made) {
     const int set =
         has ? fsetxattr(fd, kAccessAcl, acl.data(), acl.size(), 0) : fremovexattr(fd, kAccessAcl);
     const int refused = set != 0 && (has || !absent(errno)) ? errno : 0;
     // Read back: as the target, or (where the target has no ACL) no more than its bits.
-    const bool now_has = refused != 0 && read_acl(own, made, made_error);
-    if (refused != 0 && !(made_error == 0 && now_has == has && made == acl) &&
+    bool now_has = false;
+    const bool read_back = refused != 0 && read_acl(own, made, now_has).ok();
+    if (refused != 0 && !(read_back && now_has == has && made == acl) &&
         (has || !grants_no_more(fd, own, bits))) {
       return Result::failure(refused, std::string(has ? "its ACL could not be kept: "
                                                       : "the folder's default ACL could not be "
@@ -111,7 +107,8 @@ Result take_acl_and_attributes(int fd, const char* path, mode_t bits) {
     const std::string name(names.c_str() + at);
     at += name.size() + 1;
     std::string value;
-    if (std::string_view(name).starts_with("user.") && read_attribute(path, name.c_str(), value) &&
+    if (std::string_view(name).starts_with("user.") &&
+        read_attribute(path, name.c_str(), value).ok() &&
         fsetxattr(fd, name.c_str(), value.data(), value.size(), 0) != 0) {
       // Best effort: a file system without user attributes loses nothing that protects a file.
     }

@@ -34,13 +34,16 @@ Entry entry_at(const unsigned char* at) {
           at[4] | at[5] << 8 | at[6] << 16 | static_cast<unsigned>(at[7]) << 24};
 }
 
-/// The access ACL of `fd` in `acl`; its size, 0 where it has none, -1 where it cannot be read.
-ssize_t read_acl(int fd, unsigned char (&acl)[4 + 8 * kMostEntries]) {
-  const ssize_t size = fgetxattr(fd, kAccessAcl, acl, sizeof acl);
+/// The access ACL of `fd` in `acl`, and its size in `size` (0 where it has none).
+Result read_acl(int fd, unsigned char (&acl)[4 + 8 * kMostEntries], ssize_t& size) {
+  size = fgetxattr(fd, kAccessAcl, acl, sizeof acl);
   if (size < 0) {
-    return errno == ENODATA || errno == ENOTSUP || errno == EOPNOTSUPP ? 0 : -1;
+    const int error = errno;
+    size = 0;
+    return error == ENODATA || error == ENOTSUP || error == EOPNOTSUPP ? Result{}
+                                                                       : Result::from_errno(error);
   }
-  return size;
+  return {};
 }
 
 bool names(const Readers& readers, unsigned tag, unsigned id) {
@@ -63,8 +66,8 @@ Readers readers_of(int fd, const struct stat& st) {
                   (st.st_mode & S_IROTH) != 0,
                   {}};
   unsigned char acl[4 + 8 * kMostEntries];
-  const ssize_t size = read_acl(fd, acl);
-  if (size < 0) {
+  ssize_t size = 0;
+  if (!read_acl(fd, acl, size).ok()) {
     readers.group_reads = readers.others_read = false;  // only the owner, to be safe
     return readers;
   }
@@ -101,10 +104,9 @@ bool grants_more(const struct stat& st, const Readers& source) {
 Result narrow_readers(int fd, const Readers& source) {
   struct stat copy;
   unsigned char acl[4 + 8 * kMostEntries];
-  const ssize_t size = fstat(fd, &copy) == 0 ? read_acl(fd, acl) : -1;
-  if (size < 0) {
-    return Result::failure(
-        errno, std::string("who may read it could not be told: ") + std::strerror(errno));
+  ssize_t size = 0;
+  if (Result read = fstat(fd, &copy) == 0 ? read_acl(fd, acl, size) : errno_result(); !read.ok()) {
+    return Result::failure(read.error(), "who may read it could not be told: " + read.text());
   }
   if (size == 0) {
     mode_t bits = copy.st_mode & 07777;

@@ -32,18 +32,18 @@ ProcPath proc_path(int fd) {
   return path;
 }
 
-int write_all(int fd, const char* bytes, std::size_t size, off_t at) {
+Result write_all(int fd, const char* bytes, std::size_t size, off_t at) {
   for (std::size_t done = 0; done < size;) {
     const ssize_t wrote = pwrite(fd, bytes + done, size - done, at + static_cast<off_t>(done));
     if (wrote < 0 && errno == EINTR) {
       continue;
     }
     if (wrote <= 0) {
-      return wrote < 0 ? errno : EIO;
+      return Result::from_errno(wrote < 0 ? errno : EIO);
     }
     done += static_cast<std::size_t>(wrote);
   }
-  return 0;
+  return {};
 }
 
 Result flush(int fd) {

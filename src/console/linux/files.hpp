@@ -71,9 +71,9 @@ struct ProcPath {
 ProcPath proc_path(int fd);
 
 /// Writes all of the `size` bytes at `bytes` into `fd` at the offset `at`, again after EINTR and
-/// a short write; a write that takes nothing is a failure (EIO), never tried for ever. 0, else the
-/// errno of the failure. Allocates nothing: callers run it with every signal held.
-int write_all(int fd, const char* bytes, std::size_t size, off_t at);
+/// a short write; a write that takes nothing is a failure (EIO), never tried for ever. Allocates
+/// nothing: callers run it with every signal held.
+Result write_all(int fd, const char* bytes, std::size_t size, off_t at);
 
 /// Flushes the file `fd`. A file system that cannot flush a file (EINVAL, ENOSYS, EOPNOTSUPP)
 /// has nothing more to give: no failure.

@@ -29,24 +29,29 @@ struct Bytes {
   std::size_t size = 0;
 };
 
-/// Reads all of the `size` bytes of `fd` into `bytes`; more than `size` is a failure (EFBIG),
-/// and so is memory that cannot be had (ENOMEM).
-bool read_whole(int fd, off_t size, Bytes& bytes) {
-  const std::size_t room = static_cast<std::size_t>(size) + 1;
-  bytes.data.reset(new (std::nothrow) char[room]);
+const char kNoMemory[] =
+    "there is not enough memory to write it in place, where a failure must be undone; the "
+    "folder takes no new file, so it is left as it was";
+
+/// Memory in `bytes` for a file of `size` bytes and one more; refused where it cannot be had.
+Result hold(off_t size, Bytes& bytes) {
+  bytes.data.reset(new (std::nothrow) char[static_cast<std::size_t>(size) + 1]);
   bytes.size = 0;
-  if (!bytes.data) {
-    errno = ENOMEM;
-    return false;
-  }
-  while (bytes.size < room) {
+  return bytes.data ? Result{} : Result::refusal(kNoMemory);
+}
+
+/// Reads all of the `size` bytes of `fd` into `bytes` (held for them); more than `size` is
+/// refused.
+Result read_whole(int fd, off_t size, Bytes& bytes) {
+  const std::size_t most = static_cast<std::size_t>(size) + 1;
+  while (bytes.size < most) {
     const ssize_t got =
-        pread(fd, bytes.data.get() + bytes.size, room - bytes.size, static_cast<off_t>(bytes.size));
+        pread(fd, bytes.data.get() + bytes.size, most - bytes.size, static_cast<off_t>(bytes.size));
     if (got < 0 && errno == EINTR) {
       continue;
     }
     if (got < 0) {
-      return false;
+      return errno_result();
     }
     if (got == 0) {
       break;
@@ -54,30 +59,30 @@ bool read_whole(int fd, off_t size, Bytes& bytes) {
     bytes.size += static_cast<std::size_t>(got);
   }
   if (bytes.size > static_cast<std::size_t>(size)) {
-    errno = EFBIG;
-    return false;
+    return Result::refusal("it holds more than its size says");
   }
-  return true;
+  return {};
 }
 
 /// Writes `bytes` over the start of `fd` and cuts it to their length. `reached` is the end of
-/// the furthest range a write was asked for. The errno of a failure, else 0. Calls nothing
-/// that allocates: it runs with every signal held.
-int write_new(int fd, const Bytes& bytes, std::size_t& reached) {
+/// the furthest range a write was asked for. Calls nothing that allocates: it runs with every
+/// signal held.
+Result write_new(int fd, const Bytes& bytes, std::size_t& reached) {
   for (std::size_t done = 0; done < bytes.size;) {
     const std::size_t want = std::min(kChunk, bytes.size - done);
     reached = done + want;
-    if (const int error = write_all(fd, bytes.data.get() + done, want, static_cast<off_t>(done))) {
-      return error;
+    if (Result wrote = write_all(fd, bytes.data.get() + done, want, static_cast<off_t>(done));
+        !wrote.ok()) {
+      return wrote;
     }
     done += want;
   }
-  return ftruncate(fd, static_cast<off_t>(bytes.size)) == 0 ? 0 : errno;
+  return ftruncate(fd, static_cast<off_t>(bytes.size)) == 0 ? Result{} : errno_result();
 }
 
 /// Puts back, of `old`, each block below `reached` where `written` differs from it (no other
-/// changed), then the old length. The errno of a failure, else 0. Allocates nothing.
-int write_back(int fd, const Bytes& old, const Bytes& written, std::size_t reached) {
+/// changed), then the old length. Allocates nothing.
+Result write_back(int fd, const Bytes& old, const Bytes& written, std::size_t reached) {
   const std::size_t end = std::min(reached, old.size);
   for (std::size_t at = 0; at < end; at += kBlock) {
     const std::size_t length = std::min(kBlock, end - at);
@@ -85,11 +90,12 @@ int write_back(int fd, const Bytes& old, const Bytes& written, std::size_t reach
     if (same == length && std::memcmp(old.data.get() + at, written.data.get() + at, length) == 0) {
       continue;
     }
-    if (const int error = write_all(fd, old.data.get() + at, length, static_cast<off_t>(at))) {
-      return error;
+    if (Result wrote = write_all(fd, old.data.get() + at, length, static_cast<off_t>(at));
+        !wrote.ok()) {
+      return wrote;
     }
   }
-  return ftruncate(fd, static_cast<off_t>(old.size)) == 0 ? 0 : errno;
+  return ftruncate(fd, static_cast<off_t>(old.size)) == 0 ? Result{} : errno_result();
 }
 
 /// What a file holds after a failure, read back from the disk.
@@ -120,10 +126,6 @@ Holds read_back(int fd, const Bytes& old, const Bytes& written) {
   }
   return is_new ? Holds::new_bytes : is_old ? Holds::old_bytes : Holds::neither;
 }
-
-const char kNoMemory[] =
-    "there is not enough memory to write it in place, where a failure must be undone; the "
-    "folder takes no new file, so it is left as it was";
 
 }  // namespace
 
@@ -160,10 +162,11 @@ Result write_in_place(int in, const struct stat& source, std::string_view source
         "undone; the folder takes no new file, so it is left as it was");
   }
   Bytes bytes;
-  if (!read_whole(in, source.st_size, bytes)) {
-    return errno == EFBIG    ? Result::refusal("it holds more than its size says").on(Side::source)
-           : errno == ENOMEM ? Result::refusal(kNoMemory)
-                             : errno_result().on(Side::source);
+  if (Result held = hold(source.st_size, bytes); !held.ok()) {
+    return held;
+  }
+  if (Result read = read_whole(in, source.st_size, bytes); !read.ok()) {
+    return std::move(read).on(Side::source);
   }
   const Fd out(openat(target.folder.get(), target.name.c_str(),
                       O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
@@ -175,8 +178,12 @@ Result write_in_place(int in, const struct stat& source, std::string_view source
   if (fstat(out.get(), &st) != 0 || !same_file(st, target.st) || st.st_nlink != 1) {
     return Result::refusal("the file changed while it was copied");
   }
-  if (!read_whole(out.get(), st.st_size, old)) {
-    return errno == ENOMEM ? Result::refusal(kNoMemory) : errno_result();
+  if (Result held = hold(st.st_size, old); !held.ok()) {
+    return held;
+  }
+  if (Result read = read_whole(out.get(), st.st_size, old); !read.ok()) {
+    // A target that grew since it was looked at is written to meanwhile.
+    return read.error() == 0 ? Result::from_errno(EFBIG) : read;
   }
   RecoveryCopy recovery;
   if (Result kept = make_recovery_copy(source_written, out.get(), target.name, old.data.get(),
@@ -190,13 +197,14 @@ Result write_in_place(int in, const struct stat& source, std::string_view source
   // From the first write until the file is whole again, old or new, every signal waits.
   const sigset_t mask = block_signals();
   std::size_t reached = 0;
-  const int error = write_new(out.get(), bytes, reached);
-  if (error != 0) {
-    write_back(out.get(), old, bytes, reached);
+  Result failed = write_new(out.get(), bytes, reached);
+  if (!failed.ok()) {
+    // What the write-back leaves is read back below.
+    static_cast<void>(write_back(out.get(), old, bytes, reached));
   }
   unblock_signals(mask);
 
-  if (error == 0) {
+  if (failed.ok()) {
     take_time(out.get(), source.st_mtim);
     if (Result flushed = flush(out.get()); !flushed.ok()) {
       keep_recovery_copy(recovery);
@@ -218,11 +226,11 @@ Result write_in_place(int in, const struct stat& source, std::string_view source
       keep_recovery_copy(recovery);
       left += "; it may not survive a power cut: its old bytes are kept in " + recovery.shown;
     }
-    return Result::from_errno(error).followed_by(left);
+    return std::move(failed).followed_by(left);
   }
   keep_recovery_copy(recovery);
-  const bool full = error == ENOSPC || error == EDQUOT;
-  return Result::from_errno(error).followed_by(
+  const bool full = failed.error() == ENOSPC || failed.error() == EDQUOT;
+  return std::move(failed).followed_by(
       "; " + target.shown + " is now damaged: its old bytes are kept in " + recovery.shown +
       (full ? "; free some space, then copy that file over it"
             : "; copy that file over it once that is mended"));

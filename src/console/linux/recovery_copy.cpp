@@ -47,39 +47,30 @@ void forget(RecoveryCopy& copy) {
   copy.name.clear();
 }
 
-// Why the last folder was not taken, where that was no error of a call.
-bool g_not_alone = false;
-
 /// Whether the folder `fd` is the user's alone: theirs, and no one else may write it.
-bool users_alone(int fd) {
+Result users_alone(int fd) {
   struct stat st;
-  g_not_alone = false;
   if (fstat(fd, &st) != 0) {
-    return false;
+    return errno_result();
   }
-  g_not_alone = st.st_uid != geteuid() || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
-  return !g_not_alone;
+  return st.st_uid != geteuid() || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0
+             ? Result::refusal("it is not this user's alone")
+             : Result{};
 }
 
-/// Why the last folder did not take the copy.
-std::string reason_now() {
-  return g_not_alone ? "it is not this user's alone" : std::strerror(errno);
-}
-
-/// Opens the folder `name` in `at` without following a link, making it (0700) where missing.
-Fd open_or_make(int at, const char* name) {
-  Fd folder(openat(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+/// Opens the folder `name` in `at` as `folder`, without following a link, making it (0700)
+/// where missing.
+Result open_or_make(int at, const char* name, Fd& folder) {
+  folder.reset(openat(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (!folder && errno == ENOENT && (mkdirat(at, name, 0700) == 0 || errno == EEXIST)) {
     folder.reset(openat(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   }
-  if (folder && !users_alone(folder.get())) {
-    folder.reset();
-  }
-  return folder;
+  return folder ? users_alone(folder.get()) : errno_result();
 }
 
-/// The state folder of the user the run acts as, opened for reading, and how to name it.
-Fd open_state_folder(std::string& shown) {
+/// Opens the state folder of the user the run acts as for reading, as `folder`, and says how to
+/// name it in `shown`.
+Result open_state_folder(std::string& shown, Fd& folder) {
   const bool trusted = g_starting_user_known && g_starting_user == geteuid() && geteuid() != 0;
   const char* state = trusted ? secure_getenv("XDG_STATE_HOME") : nullptr;
   const char* home = trusted ? secure_getenv("HOME") : nullptr;
@@ -94,19 +85,18 @@ Fd open_state_folder(std::string& shown) {
   }
   shown = base.empty() ? "the home folder" : base;
   if (base.empty()) {
-    errno = ENOENT;
-    return Fd();
+    return Result::from_errno(ENOENT);
   }
   // The start may be reached through links (a home folder often is); nothing below it.
-  Fd folder(open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (folder && !users_alone(folder.get())) {
-    folder.reset();
-  }
-  for (int i = first; folder && i < 3; ++i) {
+  folder.reset(open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  Result opened = folder ? users_alone(folder.get()) : errno_result();
+  for (int i = first; opened.ok() && i < 3; ++i) {
     shown = shown + "/" + below[i];
-    folder = open_or_make(folder.get(), below[i]);
+    Fd next;
+    opened = open_or_make(folder.get(), below[i], next);
+    folder = std::move(next);
   }
-  return folder;
+  return opened;
 }
 
 std::string fresh_name(const std::string& target_name) {
@@ -123,31 +113,27 @@ std::string fresh_name(const std::string& target_name) {
 
 /// Clones `from` into `fd`, else writes all of `bytes` into it; flushes it, then its folder
 /// `folder`.
-bool write_and_flush(int fd, int folder, int from, const char* bytes, std::size_t size) {
-  if (const int error = ioctl(fd, FICLONE, from) == 0 ? 0 : write_all(fd, bytes, size, 0)) {
-    errno = error;
-    return false;
+Result write_and_flush(int fd, int folder, int from, const char* bytes, std::size_t size) {
+  Result result = ioctl(fd, FICLONE, from) == 0 ? Result{} : write_all(fd, bytes, size, 0);
+  if (result.ok()) {
+    result = flush(fd);
   }
-  Result flushed = flush(fd);
-  if (flushed.ok()) {
-    flushed = flush_folder(folder, fd);
+  if (result.ok()) {
+    result = flush_folder(folder, fd);
   }
-  errno = flushed.error();
-  return flushed.ok();
+  return result;
 }
 
 /// Makes the recovery copy in `copy.folder`, named for a report under `folder_shown`.
-bool make_in(RecoveryCopy& copy, const std::string& folder_shown, int from,
-             const std::string& target_name, const char* bytes, std::size_t size) {
+Result make_in(RecoveryCopy& copy, const std::string& folder_shown, int from,
+               const std::string& target_name, const char* bytes, std::size_t size) {
   for (int attempt = 0; attempt < kNameTries; ++attempt) {
     const std::string name = fresh_name(target_name);
     if (name.size() >= sizeof g_recorded_name) {
-      errno = ENAMETOOLONG;
-      return false;
+      return Result::from_errno(ENAMETOOLONG);
     }
     static const bool registered = on_fatal_signal(remove_on_signal);
     const sigset_t mask = block_signals();
-    g_not_alone = false;
     const Fd file(openat(copy.folder.get(), name.c_str(),
                          O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (file && registered) {
@@ -161,25 +147,22 @@ bool make_in(RecoveryCopy& copy, const std::string& folder_shown, int from,
       if (errno == EEXIST) {
         continue;
       }
-      return false;
+      return errno_result();
     }
     if (!registered) {
       unlinkat(copy.folder.get(), name.c_str(), 0);
-      errno = ENOMEM;
-      return false;
+      return Result::from_errno(ENOMEM);
     }
-    if (!write_and_flush(file.get(), copy.folder.get(), from, bytes, size)) {
-      const int error = errno;
+    if (Result written = write_and_flush(file.get(), copy.folder.get(), from, bytes, size);
+        !written.ok()) {
       unlinkat(copy.folder.get(), name.c_str(), 0);
       forget(copy);
-      errno = error;
-      return false;
+      return written;
     }
     copy.shown = folder_shown.empty() ? name : folder_shown + "/" + name;
-    return true;
+    return {};
   }
-  errno = EEXIST;
-  return false;
+  return Result::from_errno(EEXIST);
 }
 
 }  // namespace
@@ -213,19 +196,24 @@ Result make_recovery_copy(std::string_view source_written, int target,
     if (!copy.folder) {
       copy.folder = std::move(source.folder);
     }
-    if (users_alone(copy.folder.get()) && make_in(copy, beside, target, target_name, bytes, size)) {
+    walked = users_alone(copy.folder.get());
+    if (walked.ok()) {
+      walked = make_in(copy, beside, target, target_name, bytes, size);
+    }
+    if (walked.ok()) {
       return {};
     }
-    walked = Result::refusal(reason_now());
   }
   reasons = source.folder_shown + ": " + walked.text();
   std::string state_shown;
-  g_not_alone = false;
-  copy.folder = open_state_folder(state_shown);
-  if (copy.folder && make_in(copy, state_shown, target, target_name, bytes, size)) {
+  Result made = open_state_folder(state_shown, copy.folder);
+  if (made.ok()) {
+    made = make_in(copy, state_shown, target, target_name, bytes, size);
+  }
+  if (made.ok()) {
     return {};
   }
-  reasons += "; " + state_shown + ": " + reason_now();
+  reasons += "; " + state_shown + ": " + made.text();
   return Result::refusal("no copy of its old bytes could be kept first (" + reasons +
                          "); the folder takes no new file, so it is left as it was");
 }
