@@ -23,7 +23,7 @@ struct Answer {
 using CommandRunner = void (*)(const char* line);
 
 /// Sets up the standard streams for the dialogue: standard output and standard error are
-/// unbuffered, and standard input gets a buffer of its own. From now on every command line
+/// unbuffered. From now on every command line
 /// goes to `run`. Call once, at start.
 void start(CommandRunner run);
 
@@ -46,8 +46,12 @@ void end_line();
 /// the answer.
 Answer read_answer(std::istream& in);
 
-/// read_answer() on standard input.
+/// read_answer() on standard input (through the C library's buffer, a failed read taken for its
+/// end), or on the stream given to read_answers_from().
 Answer read_answer();
+
+/// Makes read_answer() read from `in` instead of standard input; nullptr gives it back.
+void read_answers_from(std::istream* in);
 
 /// True when `answer` is exactly `key`: same length, same bytes, and not over-long.
 bool matches(const Answer& answer, const char* key);
