@@ -176,9 +176,11 @@ Result link_anonymous(TemporaryFile& file, const std::string& target_name) {
   for (int attempt = 0; attempt < kNameTries; ++attempt) {
     const std::string name = name_to_try(attempt, target_name);
     const sigset_t mask = block_signals();
-    int linked = linkat(AT_FDCWD, own, file.folder, name.c_str(), AT_SYMLINK_FOLLOW);
-    if (linked != 0 && errno == ENOENT) {  // no /proc: needs CAP_DAC_READ_SEARCH
-      linked = linkat(file.fd.get(), "", file.folder, name.c_str(), AT_EMPTY_PATH);
+    // By the descriptor itself where the kernel lets this user (Linux 6.10 and later, or with
+    // CAP_DAC_READ_SEARCH), else through /proc.
+    int linked = linkat(file.fd.get(), "", file.folder, name.c_str(), AT_EMPTY_PATH);
+    if (linked != 0 && errno == ENOENT) {
+      linked = linkat(AT_FDCWD, own, file.folder, name.c_str(), AT_SYMLINK_FOLLOW);
     }
     const bool named = record_name(file, name, linked == 0);
     unblock_signals(mask);
