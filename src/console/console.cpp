@@ -82,7 +82,10 @@ void read_word(Input& input, Answer& answer, bool& ended) {
 
 void start(CommandRunner run) {
   g_run = run;
-  std::setvbuf(stdout, nullptr, _IONBF, 0);
+  // Standard output is written where the dialogue waits or a command line runs, so that a screen
+  // takes a few writes instead of one for each message.
+  static char out[4096];
+  std::setvbuf(stdout, out, _IOFBF, sizeof out);
   std::setvbuf(stderr, nullptr, _IONBF, 0);
 }
 
@@ -91,17 +94,16 @@ void read_answers_from(std::istream* in) {
 }
 
 void run_command(const char* line) {
+  std::fflush(stdout);
   g_run(line);
 }
 
 void write(const char* message) {
   std::fputs(message, stdout);
-  std::fflush(stdout);
 }
 
 void end_line() {
   std::fputc('\n', stdout);
-  std::fflush(stdout);
 }
 
 Answer read_answer(std::istream& in) {
