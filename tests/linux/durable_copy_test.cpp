@@ -142,6 +142,28 @@ TEST_F(DurableCopy, CopyOntoALinkReplacesTheFileItPointsTo) {
                                    "links/", "links/hop.ini", "links/a.ini", "links/long.ini"}));
 }
 
+// Folders' handles are kept from one copy to the next: a folder put in another's place between
+// copies is the one the next copy goes to, and a folder's checks are made again.
+TEST_F(DurableCopy, TheNextCopyGoesToTheFolderThatIsThereNow) {
+  fs::create_directories("System");
+  WriteFile("new.ini", "new");
+  ASSERT_EQ(RunLine("copy new.ini System\\a.ini").out, "1 file copied.\n");
+  fs::rename("System", "Old");
+  fs::create_directories("System");
+  EXPECT_EQ(RunLine("copy new.ini System\\a.ini").out, "1 file copied.\n");
+  EXPECT_EQ(ReadFile("System/a.ini"), "new");
+  if (geteuid() == 0) {  // a run that stays root enters no folder that others may write
+    fs::permissions("System", fs::perms::group_write, fs::perm_options::add);
+    EXPECT_EQ(RunLine("copy new.ini System\\a.ini").out, "");
+    fs::permissions("System", fs::perms::group_write, fs::perm_options::remove);
+  }
+  WriteFile("System/a.ini", "changed");
+  fs::rename("System", "Other");
+  fs::rename("Old", "System");
+  EXPECT_EQ(RunLine("copy System\\a.ini b.ini").out, "1 file copied.\n");
+  EXPECT_EQ(ReadFile("b.ini"), "new");
+}
+
 TEST_F(DurableCopy, MdCreatesOrReportsWhatIsInTheWay) {
   EXPECT_EQ(RunLine("md Skulvane_Backups").err, "");
   EXPECT_TRUE(fs::is_directory("Skulvane_Backups"));
@@ -327,7 +349,13 @@ TEST_F(DurableCopy, CopyWorksWhereCpWorks) {
   const std::string acl = DenyingAcl();
   const bool inherits =
       setxattr("inherit", "system.posix_acl_default", acl.data(), acl.size(), 0) == 0;
-  enum Needs { anyone, root_for_a_player, an_append_only_folder, another_users_file, a_default_acl };
+  enum Needs {
+    anyone,
+    root_for_a_player,
+    an_append_only_folder,
+    another_users_file,
+    a_default_acl
+  };
   const std::string unmet[] = {
       "", "needs root, to run as a player and to hand the player's files to the player",
       "cannot make a folder append-only and a file immutable here: " + append_error,
