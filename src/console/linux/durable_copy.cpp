@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <time.h>
@@ -81,7 +82,6 @@ Result copy_range(int in, int out, off_t from, off_t to, bool& changed) {
 /// holds fewer sets `changed`. The length of `out` is set only where it is not yet `size` (FAT
 /// through FUSE refuses any ftruncate).
 Result copy_data(int in, int out, off_t size, bool& changed) {
-  off_t written_to = 0;  // where the bytes written end: the copy's length, as it was new
   for (off_t at = 0; at < size && !changed;) {
     off_t data = lseek(in, at, SEEK_DATA);
     if (data < 0 && errno == ENXIO) {
@@ -95,7 +95,6 @@ Result copy_data(int in, int out, off_t size, bool& changed) {
     if (Result copied = copy_range(in, out, data, hole, changed); !copied.ok()) {
       return copied;
     }
-    written_to = data < hole ? hole : written_to;
     at = hole;
   }
   if (changed) {
@@ -110,9 +109,6 @@ Result copy_data(int in, int out, off_t size, bool& changed) {
                    : Result::refusal("It holds more than its size says", Side::source);
   }
   struct stat now;
-  if (written_to == size) {
-    return {};
-  }
   if (fstat(out, &now) != 0) {
     return errno_result();
   }
@@ -192,8 +188,9 @@ Result copy_once(int in, struct stat& source, int out, bool& changed) {
   if (!stamp(in, source)) {
     return errno_result(Side::source);
   }
-  const bool compared =
-      source.st_size <= kComparedMost && file_system_type(in, source.st_dev) == kFuseMagic;
+  struct statfs where;
+  const bool compared = source.st_size <= kComparedMost && fstatfs(in, &where) == 0 &&
+                        static_cast<long>(where.f_type) == kFuseMagic;
   const struct stat before = source;
   Result result = compared ? copy_small(in, out, source.st_size, changed)
                            : copy_data(in, out, source.st_size, changed);
