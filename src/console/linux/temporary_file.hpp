@@ -10,7 +10,9 @@
 //      flushes it.
 //   3. put_in_place(): an anonymous file gets a name (linkat) only now that it is complete, and
 //      is flushed again on btrfs, where a flush of an unnamed file does nothing; the name is
-//      checked to be still this very file; then it is renamed over TARGET. The descriptor stays
+//      checked to be still this very file; then it is renamed over TARGET. Except on btrfs, an
+//      anonymous file is named, checked and renamed (or its name removed) with every signal
+//      held, so that no signal ever finds it named. The descriptor stays
 //      open, so that the caller can flush the folder through it where the folder cannot be read.
 //   A TemporaryFile that goes before step 3 is done removes its name and closes: TARGET is then
 //   as it was.
