@@ -22,18 +22,20 @@ struct Answer {
 /// waits until it is done; its reports appear on the console in place.
 using CommandRunner = void (*)(const char* line);
 
-/// Sets up the standard streams for the dialogue: standard output and standard error are
-/// unbuffered, and standard input gets a buffer of its own. From now on every command line
-/// goes to `run`. Call once, at start.
+/// Sets up the standard streams for the dialogue: standard output is written out whenever the
+/// dialogue reads, runs a command line or ends; standard error is unbuffered. From now on every
+/// command line goes to `run`. Call once, at start.
 void start(CommandRunner run);
 
-/// Hands `line` to the runner given to start(); what the command achieved is not returned.
+/// Writes out standard output, then hands `line` to the runner given to start(); what the command
+/// achieved is not returned.
 void run_command(const char* line);
 
-/// Writes `message` to standard output unchanged; it is on the console when the call returns.
+/// Writes `message` to standard output unchanged; it is on the console before the dialogue
+/// next reads an answer or runs a command line.
 void write(const char* message);
 
-/// Writes a line feed and flushes standard output.
+/// Writes a line feed to standard output, as write() writes.
 void end_line();
 
 /// Flushes standard output, then reads one word from `in`: skips space, tab, LF, VT, FF and CR,
@@ -46,8 +48,12 @@ void end_line();
 /// the answer.
 Answer read_answer(std::istream& in);
 
-/// read_answer() on standard input.
+/// read_answer() on standard input (through the C library's buffer, a failed read taken for its
+/// end), or on the stream given to read_answers_from().
 Answer read_answer();
+
+/// Makes read_answer() read from `in` instead of standard input; nullptr gives it back.
+void read_answers_from(std::istream* in);
 
 /// True when `answer` is exactly `key`: same length, same bytes, and not over-long.
 bool matches(const Answer& answer, const char* key);

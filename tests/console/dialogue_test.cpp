@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <iostream>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -35,12 +34,10 @@ class Dialogue : public ShellTest, public ::testing::WithParamInterface<SessionC
 TEST_P(Dialogue, WritesTheTranscriptAndRunsTheCommandLines) {
   const SessionCase& c = GetParam();
   std::istringstream in(c.input);
-  std::streambuf* const saved = std::cin.rdbuf(in.rdbuf());
-  std::cin.clear();
+  console::read_answers_from(&in);
   int status = -1;
   const std::string written = Capture([&status] { status = menu::run(); }).out;
-  std::cin.rdbuf(saved);
-  std::cin.clear();
+  console::read_answers_from(nullptr);
   EXPECT_EQ(written, Expand(c.transcript, [](const std::string& line, const std::string&) {
               return "{" + line + "}";
             }));

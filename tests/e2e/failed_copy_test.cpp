@@ -162,14 +162,16 @@ TEST_P(FailedCopy, LeavesEverythingAsItWasAndTheDialogueGoesOn) {
   launch.err = root_ / "err";
   launch.file_size_limit = fault.file_size_limit;
   launch.memory_limit = fault.memory_limit;
+#ifdef __SANITIZE_ADDRESS__
+  if (fault.memory_limit != RLIM_INFINITY) {  // its shadow memory alone is over any such limit
+    GTEST_SKIP() << "the sanitized program needs more address space than the limit gives";
+  }
+#endif
   launch.environment = {{"XDG_STATE_HOME", state_.string()}};
   const int status = Finish(Start(launch));
   ASSERT_NE(status, -1) << "the program did not end within 20 s";
   if (WIFEXITED(status) && WEXITSTATUS(status) == kCannotSwitchUser) {
     GTEST_SKIP() << "cannot run as uid " << user.uid << " in " << game_ << " here";
-  }
-  if (ReadFile(launch.err).find("AddressSanitizer") != std::string::npos) {
-    GTEST_SKIP() << "the sanitized program needs more address space than the limit gives";
   }
 
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wait status " << status;

@@ -123,6 +123,28 @@ TEST_F(DurableCopy, CopyOntoALinkReplacesTheFileItPointsTo) {
                                    "links/", "links/hop.ini", "links/a.ini", "links/long.ini"}));
 }
 
+// Folders' handles are kept from one copy to the next: a folder put in another's place between
+// copies is the one the next copy goes to, and a folder's checks are made again.
+TEST_F(DurableCopy, TheNextCopyGoesToTheFolderThatIsThereNow) {
+  fs::create_directories("System");
+  WriteFile("new.ini", "new");
+  ASSERT_EQ(RunLine("copy new.ini System\\a.ini").out, "1 file copied.\n");
+  fs::rename("System", "Old");
+  fs::create_directories("System");
+  EXPECT_EQ(RunLine("copy new.ini System\\a.ini").out, "1 file copied.\n");
+  EXPECT_EQ(ReadFile("System/a.ini"), "new");
+  if (geteuid() == 0) {  // a run that stays root enters no folder that others may write
+    fs::permissions("System", fs::perms::group_write, fs::perm_options::add);
+    EXPECT_EQ(RunLine("copy new.ini System\\a.ini").out, "");
+    fs::permissions("System", fs::perms::group_write, fs::perm_options::remove);
+  }
+  WriteFile("System/a.ini", "changed");
+  fs::rename("System", "Other");
+  fs::rename("Old", "System");
+  EXPECT_EQ(RunLine("copy System\\a.ini b.ini").out, "1 file copied.\n");
+  EXPECT_EQ(ReadFile("b.ini"), "new");
+}
+
 std::string Attribute(const char* path, const char* name) {
   char value[256];
   const ssize_t size = getxattr(path, name, value, sizeof value);

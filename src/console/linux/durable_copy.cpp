@@ -223,8 +223,7 @@ Result replace_file(int in, struct stat& source, const Readers& readers, const P
       result = temporary.commit(target.name);
     }
     if (result.ok()) {
-      if (Result flushed = flush_folder(target.folder.get(), temporary.descriptor());
-          !flushed.ok()) {
+      if (Result flushed = flush_folder_of(target, temporary.descriptor()); !flushed.ok()) {
         return std::move(flushed).followed_by(" (flushing the folder " + target.folder_shown +
                                               "; the copy is in place but may not survive a "
                                               "power cut)");

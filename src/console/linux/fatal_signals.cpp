@@ -74,9 +74,8 @@ void install(int signal_number, const struct sigaction& action) {
   }
 }
 
-}  // namespace
-
-void catch_fatal_signals() {
+/// Installs the handlers that run the cleanups.
+void install_handlers() {
   struct sigaction die {};
   die.sa_handler = clean_up_and_die;
   die.sa_flags = SA_RESETHAND;
@@ -92,7 +91,11 @@ void catch_fatal_signals() {
   g_stop_action.sa_flags = SA_RESETHAND | SA_RESTART;
   sigfillset(&g_stop_action.sa_mask);
   install(SIGTSTP, g_stop_action);
+}
 
+}  // namespace
+
+void catch_fatal_signals() {
   struct sigaction ignore {};
   ignore.sa_handler = SIG_IGN;
   sigemptyset(&ignore.sa_mask);
@@ -115,6 +118,13 @@ bool on_fatal_signal(SignalCleanup cleanup) {
   if (g_cleanup_count >= kMostCleanups) {
     return false;
   }
+  // The handlers only now that there is something to undo: until then each signal's default
+  // action is what they would do, and a run that copies nothing is spared the calls.
+  // The caller's errno is kept (the C library's own signals refuse a handler).
+  const int saved_errno = errno;
+  static const bool installed = (install_handlers(), true);
+  static_cast<void>(installed);
+  errno = saved_errno;
   // The entry first, then the count: a handler never sees the count without its entry.
   g_cleanups[g_cleanup_count] = cleanup;
   g_cleanup_count = g_cleanup_count + 1;

@@ -53,13 +53,9 @@ Result flush(int fd) {
   return {};
 }
 
-Result flush_folder(int folder, int file) {
-  const Fd readable(openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (readable) {
-    return flush(readable.get());
-  }
-  if (file < 0) {
-    return errno_result();
+Result flush_folder(int readable, int file) {
+  if (readable >= 0) {
+    return flush(readable);
   }
   return syncfs(file) == 0 ? Result{} : errno_result();
 }

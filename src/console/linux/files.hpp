@@ -14,19 +14,29 @@
 
 namespace linux_shell {
 
-/// Owns one descriptor (or none, -1) and closes it when it goes. Moves, never copies. Errors of
-/// the close are not reported: a step whose outcome depends on the close (a flush) makes its
-/// own call first.
+/// Owns one descriptor (or none, -1) and closes it when it goes, unless it was only lent (a
+/// folder's handle that path_walk.cpp keeps open while the program runs). Moves, never copies.
+/// Errors of the close are not reported: a step whose outcome depends on the close (a flush)
+/// makes its own call first.
 class Fd {
  public:
   Fd() = default;
   explicit Fd(int fd) : fd_(fd) {}
-  Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  Fd(Fd&& other) noexcept
+      : fd_(std::exchange(other.fd_, -1)), owned_(std::exchange(other.owned_, true)) {}
   Fd& operator=(Fd&& other) noexcept {
     if (this != &other) {
       reset(std::exchange(other.fd_, -1));
+      owned_ = std::exchange(other.owned_, true);
     }
     return *this;
+  }
+
+  /// `fd` lent by an owner that keeps it open for as long as the program runs: never closed here.
+  static Fd lent(int fd) {
+    Fd held(fd);
+    held.owned_ = false;
+    return held;
   }
   Fd(const Fd&) = delete;
   Fd& operator=(const Fd&) = delete;
@@ -41,16 +51,24 @@ class Fd {
     return fd_ >= 0;
   }
 
+  /// Gives up what is held without closing it.
+  int release() {
+    owned_ = true;
+    return std::exchange(fd_, -1);
+  }
+
   /// Closes what is held, then holds `fd`.
   void reset(int fd = -1) {
-    if (fd_ >= 0) {
+    if (fd_ >= 0 && owned_) {
       ::close(fd_);
     }
     fd_ = fd;
+    owned_ = true;
   }
 
  private:
   int fd_ = -1;
+  bool owned_ = true;
 };
 
 /// True when `a` and `b` are the status of one and the same file.
@@ -79,11 +97,10 @@ Result write_all(int fd, const char* bytes, std::size_t size, off_t at);
 /// has nothing more to give: no failure.
 Result flush(int fd);
 
-/// Flushes the folder `folder` (a handle, O_PATH will do), where an entry was just made or
-/// renamed: the folder itself where it can be read, else the whole file system that holds it
-/// (syncfs), through `file`, an open descriptor on it (-1 where there is none: the failure to
-/// open the folder is then the result).
-Result flush_folder(int folder, int file);
+/// Flushes a folder where an entry was just made or renamed: through `readable`, the folder
+/// opened for reading, where it could be (-1 where it may not be read), else the whole file
+/// system that holds it (syncfs) through `file`, an open descriptor on it.
+Result flush_folder(int readable, int file);
 
 /// Gives the file `fd` the modification time `modified`. Best effort, as for cp.
 void take_time(int fd, const struct timespec& modified);

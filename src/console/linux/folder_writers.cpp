@@ -20,12 +20,11 @@ constexpr std::uint16_t kNamedUser = 0x02;
 constexpr std::uint16_t kNamedGroup = 0x08;
 constexpr std::uint16_t kWrite = 0x02;
 
-/// True where `gid` is the private group of the user the program runs as (asked once for each
-/// user: a test's child process may have become another).
-bool own_private_group(gid_t gid) {
+/// True where `gid` is the private group of `user`, the one the program runs as (asked once for
+/// each user: a test's child process may have become another).
+bool own_private_group(gid_t gid, uid_t user) {
   static long g_user = -1;
   static long g_private = -1;
-  const uid_t user = geteuid();
   if (g_user != static_cast<long>(user)) {
     g_user = user;
     g_private = is_private_group(user, getegid()) ? static_cast<long>(getegid()) : -1L;
@@ -35,13 +34,12 @@ bool own_private_group(gid_t gid) {
 
 /// The first entry of the access ACL of the folder `fd` that lets another user or group write
 /// it, in `writers`; true where there is one, or where the ACL cannot be read.
-bool acl_writers(int fd, Writers& writers) {
+bool acl_writers(int fd, uid_t user, Writers& writers) {
   unsigned char acl[4 + 8 * 64];
   const ssize_t size = getxattr(proc_path(fd).text, "system.posix_acl_access", acl, sizeof acl);
   if (size < 0) {
     return errno != ENODATA && errno != ENOTSUP && errno != EOPNOTSUPP;
   }
-  const uid_t user = geteuid();
   for (ssize_t at = 4; at + 8 <= size; at += 8) {
     const unsigned tag = acl[at] | acl[at + 1] << 8;
     const unsigned permissions = acl[at + 2] | acl[at + 3] << 8;
@@ -55,7 +53,7 @@ bool acl_writers(int fd, Writers& writers) {
       writers.id = id;
       return true;
     }
-    if (tag == kNamedGroup && !own_private_group(id)) {
+    if (tag == kNamedGroup && !own_private_group(id, user)) {
       writers.kind = Writers::Kind::group;
       writers.id = id;
       return true;
@@ -66,18 +64,17 @@ bool acl_writers(int fd, Writers& writers) {
 
 }  // namespace
 
-Writers folder_writers(int fd, const struct stat& st, const std::string& shown) {
+Writers folder_writers(int fd, const struct stat& st, const std::string& shown, uid_t user) {
   Writers writers{Writers::Kind::none, 0, shown};
-  const uid_t user = geteuid();
   if (st.st_uid != user && st.st_uid != 0) {
     writers.kind = Writers::Kind::owner;
     writers.id = st.st_uid;
   } else if ((st.st_mode & S_IWOTH) != 0) {
     writers.kind = Writers::Kind::anyone;
-  } else if ((st.st_mode & S_IWGRP) != 0 && !own_private_group(st.st_gid)) {
+  } else if ((st.st_mode & S_IWGRP) != 0 && !own_private_group(st.st_gid, user)) {
     writers.kind = Writers::Kind::group;
     writers.id = st.st_gid;
-  } else if ((st.st_mode & S_IWGRP) != 0 && acl_writers(fd, writers) &&
+  } else if ((st.st_mode & S_IWGRP) != 0 && acl_writers(fd, user, writers) &&
              writers.kind == Writers::Kind::none) {
     writers.kind = Writers::Kind::group;  // an ACL that could not be read
     writers.id = st.st_gid;

@@ -24,9 +24,10 @@ struct Writers {
   std::string folder;  ///< how a report names the folder
 };
 
-/// Who else may write the folder `fd` (an O_PATH handle, whose status is `st`), named `shown`.
-/// Reads the folder's ACL only where its group may write it and the group is the user's own.
-Writers folder_writers(int fd, const struct stat& st, const std::string& shown);
+/// Who besides `user` (the one the program runs as) and root may write the folder `fd` (an O_PATH
+/// handle, whose status is `st`), named `shown`. Reads the folder's ACL only where its group may
+/// write it and the group is the user's own.
+Writers folder_writers(int fd, const struct stat& st, const std::string& shown, uid_t user);
 
 /// Why an entry found below `writers`' folder is not used: "System may be written by group
 /// players, so another player could have put it there".

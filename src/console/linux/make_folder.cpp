@@ -27,7 +27,7 @@ Result make_folder(std::string_view written, bool& existed) {
   // cannot be read, the new folder itself opens the way to its file system.
   const Fd made(openat(place.folder.get(), place.name.c_str(),
                        O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  if (Result flushed = flush_folder(place.folder.get(), made.get()); !flushed.ok()) {
+  if (Result flushed = flush_folder_of(place, made.get()); !flushed.ok()) {
     return std::move(flushed).followed_by(" (flushing the folder " + place.folder_shown +
                                           "; the folder is made but may not survive a power "
                                           "cut)");

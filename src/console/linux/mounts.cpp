@@ -16,6 +16,14 @@ namespace linux_shell {
 
 namespace {
 
+/// A mount that check_mount() allowed, and whether it is FUSE.
+struct Allowed {
+  std::uint64_t id;
+  bool fuse;
+};
+std::vector<Allowed> g_allowed;
+uid_t g_allowed_user = 0;  // whose mounts they were allowed for
+
 /// What mountinfo says of a mount.
 struct Mount {
   std::string type;  ///< "ext4", "fuse.sshfs", "fuseblk", ...
@@ -96,15 +104,13 @@ bool look_at(int folder, const char* name, struct stat& st, std::uint64_t& mount
   return true;
 }
 
-Result check_mount(std::uint64_t id, const std::string& shown) {
-  static std::vector<std::uint64_t> g_allowed;
-  static uid_t g_user = geteuid();  // whose mounts they were allowed for
-  const uid_t user = geteuid();
-  if (user != g_user) {
+Result check_mount(std::uint64_t id, const std::string& shown, uid_t user) {
+  if (user != g_allowed_user) {
     g_allowed.clear();
-    g_user = user;
+    g_allowed_user = user;
   }
-  if (id == 0 || std::find(g_allowed.begin(), g_allowed.end(), id) != g_allowed.end()) {
+  if (id == 0 || std::any_of(g_allowed.begin(), g_allowed.end(),
+                             [id](const Allowed& allowed) { return allowed.id == id; })) {
     return {};
   }
   Mount mount;
@@ -124,8 +130,13 @@ Result check_mount(std::uint64_t id, const std::string& shown) {
                    : "'s, whose own program answers for every file on it: ask that user for a "
                      "copy of the file"));
   }
-  g_allowed.push_back(id);
+  g_allowed.push_back({id, mount.type.starts_with("fuse")});
   return {};
+}
+
+bool known_and_not_fuse(std::uint64_t id) {
+  return std::any_of(g_allowed.begin(), g_allowed.end(),
+                     [id](const Allowed& allowed) { return allowed.id == id && !allowed.fuse; });
 }
 
 }  // namespace linux_shell

@@ -24,8 +24,13 @@ namespace linux_shell {
 bool look_at(int folder, const char* name, struct stat& st, std::uint64_t& mount);
 
 /// Refuses an entry (named `shown` in a report) on the mount `mount`: the kernel's files (proc,
-/// sysfs), or a FUSE mount of a user other than the one the program runs as and root. A mount
-/// once allowed is remembered, so that mountinfo is read only for a mount not seen before.
-Result check_mount(std::uint64_t mount, const std::string& shown);
+/// sysfs), or a FUSE mount of a user other than `user` (the one the program runs as) and root.
+/// A mount once allowed is remembered, so that mountinfo is read only for a mount not seen
+/// before.
+Result check_mount(std::uint64_t mount, const std::string& shown, uid_t user);
+
+/// True where check_mount() allowed `mount` and found it no FUSE mount: a file system that the
+/// kernel answers for, whose inode numbers tell one file from another.
+bool known_and_not_fuse(std::uint64_t mount);
 
 }  // namespace linux_shell

@@ -53,4 +53,10 @@ enum class Walking { to_read, to_write };
 /// refused where the walk is `to_write`, and else fails as missing.
 Result walk(std::string_view written, Walking walking, Place& place);
 
+/// Flushes the folder of `place`, where an entry was just made or renamed (files.hpp:
+/// flush_folder): through a handle of it that can be read (kept for the session's later flushes
+/// where the walk keeps the folder), else with its whole file system through `file`, an open
+/// descriptor on it (-1 where there is none: the failure to open the folder is then the result).
+Result flush_folder_of(const Place& place, int file);
+
 }  // namespace linux_shell

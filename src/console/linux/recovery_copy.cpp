@@ -119,7 +119,8 @@ Result write_and_flush(int fd, int folder, int from, const char* bytes, std::siz
     result = flush(fd);
   }
   if (result.ok()) {
-    result = flush_folder(folder, fd);
+    const Fd readable(openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    result = flush_folder(readable.get(), fd);
   }
   return result;
 }

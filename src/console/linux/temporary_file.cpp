@@ -171,18 +171,27 @@ Result TemporaryFile::create_named(const std::string& target_name,
   return cannot_make(EEXIST, folder_shown);
 }
 
-/// Gives the anonymous `file` a name.
-Result TemporaryFile::link_anonymous(const std::string& target_name) {
+/// Gives the anonymous file a name. With `held`, the caller holds every signal until the name
+/// is gone again, and the name is not recorded for a handler (`named_` stays false).
+Result TemporaryFile::link_anonymous(const std::string& target_name, bool held) {
   const ProcPath own = proc_path(fd_.get());
   for (int attempt = 0; attempt < kNameTries; ++attempt) {
     const std::string name = name_to_try(attempt, target_name);
-    const sigset_t mask = block_signals();
-    int linked = linkat(AT_FDCWD, own.text, folder_, name.c_str(), AT_SYMLINK_FOLLOW);
-    if (linked != 0 && errno == ENOENT) {  // no /proc: needs CAP_DAC_READ_SEARCH
-      linked = linkat(fd_.get(), "", folder_, name.c_str(), AT_EMPTY_PATH);
+    const sigset_t mask = held ? sigset_t{} : block_signals();
+    // By the descriptor itself where the kernel lets this user (Linux 6.10 and later, or with
+    // CAP_DAC_READ_SEARCH), else through /proc.
+    int linked = linkat(fd_.get(), "", folder_, name.c_str(), AT_EMPTY_PATH);
+    if (linked != 0 && errno == ENOENT) {
+      linked = linkat(AT_FDCWD, own.text, folder_, name.c_str(), AT_SYMLINK_FOLLOW);
     }
-    const bool named = record_name(name, linked == 0);
-    unblock_signals(mask);
+    if (held && linked == 0) {
+      name_ = name;
+      return {};
+    }
+    const bool named = !held && record_name(name, linked == 0);
+    if (!held) {
+      unblock_signals(mask);
+    }
     if (named) {
       return {};
     }
@@ -191,6 +200,31 @@ Result TemporaryFile::link_anonymous(const std::string& target_name) {
     }
   }
   return Result::from_errno(EEXIST);
+}
+
+/// Step 3 for an anonymous file (whose status is `own`) on a file system where a flush before
+/// the name is enough: named, checked and renamed with every signal held meanwhile, so that no
+/// signal ever finds it named, and no handler is needed for it. A name left by a failure is
+/// removed before the signals are let through, while it is still this very file.
+Result TemporaryFile::link_and_rename(const struct stat& own, const std::string& target_name) {
+  const sigset_t mask = block_signals();
+  Result result = link_anonymous(target_name, true);
+  struct stat there;
+  const auto still_own = [&] {
+    return fstatat(folder_, name_.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 &&
+           same_file(own, there);
+  };
+  if (result.ok() && !still_own()) {
+    // The name must still be the file written: a guard against this program's own runs.
+    result = Result::refusal("the temporary file " + name_ + " was taken away");
+  } else if (result.ok() && renameat(folder_, name_.c_str(), folder_, target_name.c_str()) != 0) {
+    result = errno_result();
+    if (still_own()) {
+      unlinkat(folder_, name_.c_str(), 0);
+    }
+  }
+  unblock_signals(mask);
+  return result;
 }
 
 TemporaryFile::~TemporaryFile() {
@@ -236,17 +270,20 @@ Result TemporaryFile::create(int folder, const std::string& target_name,
 
 Result TemporaryFile::commit(const std::string& target_name) {
   const bool anonymous = !named_;
-  if (anonymous) {
-    if (Result linked = link_anonymous(target_name); !linked.ok()) {
-      return linked;
-    }
-  }
   struct stat own;
   if (fstat(fd_.get(), &own) != 0) {
     return errno_result();
   }
-  if (anonymous && file_system_type(fd_.get(), own.st_dev) == kBtrfsMagic &&
-      fsync(fd_.get()) != 0) {
+  const bool btrfs = anonymous && file_system_type(fd_.get(), own.st_dev) == kBtrfsMagic;
+  if (anonymous && !btrfs) {
+    return link_and_rename(own, target_name);
+  }
+  if (anonymous) {
+    if (Result linked = link_anonymous(target_name, false); !linked.ok()) {
+      return linked;
+    }
+  }
+  if (btrfs && fsync(fd_.get()) != 0) {
     return errno_result();
   }
   // The name must still be the file written: a guard against this program's own runs.

@@ -10,7 +10,9 @@
 //      flushes it.
 //   3. commit(): an anonymous file gets a name (linkat) only now that it is complete, and
 //      is flushed again on btrfs, where a flush of an unnamed file does nothing; the name is
-//      checked to be still this very file; then it is renamed over TARGET. The descriptor stays
+//      checked to be still this very file; then it is renamed over TARGET. Except on btrfs, an
+//      anonymous file is named, checked and renamed (or its name removed) with every signal
+//      held, so that no signal ever finds it named. The descriptor stays
 //      open, so that the caller can flush the folder through it where the folder cannot be read.
 //   A TemporaryFile that goes before step 3 is done removes its name and closes: TARGET is then
 //   as it was.
@@ -35,6 +37,8 @@
 // next copy of the same TARGET removes it; under a fresh name, the first copy into that folder
 // that finds its fixed name taken.
 #pragma once
+
+#include <sys/stat.h>
 
 #include <string>
 
@@ -70,7 +74,8 @@ class TemporaryFile {
 
  private:
   Result create_named(const std::string& target_name, const std::string& folder_shown);
-  Result link_anonymous(const std::string& target_name);
+  Result link_anonymous(const std::string& target_name, bool held);
+  Result link_and_rename(const struct stat& own, const std::string& target_name);
   bool record_name(const std::string& name, bool made);
   void forget_name();
 
