@@ -112,20 +112,19 @@ Result copy_data(int in, int out, off_t size, bool& changed) {
   return now.st_size == size || ftruncate(out, size) == 0 ? Result{} : errno_result();
 }
 
-/// Reads up to `size` bytes of `in` from its start into `bytes`: how many, or -1.
-ssize_t read_start(int in, char* bytes, std::size_t size) {
-  std::size_t done = 0;
-  while (done < size) {
+/// Reads up to `size` bytes of `in` from its start into `bytes`, how many in `done`.
+Result read_start(int in, char* bytes, std::size_t size, std::size_t& done) {
+  for (done = 0; done < size;) {
     const ssize_t got = pread(in, bytes + done, size - done, static_cast<off_t>(done));
     if (got < 0 && errno == EINTR) {
       continue;
     }
     if (got <= 0) {
-      return got < 0 ? -1 : static_cast<ssize_t>(done);
+      return got < 0 ? errno_result() : Result{};
     }
     done += static_cast<std::size_t>(got);
   }
-  return static_cast<ssize_t>(done);
+  return {};
 }
 
 /// Copies the `size` bytes of the small file `in` to `out` through memory, and reads them a
@@ -143,34 +142,35 @@ Result copy_small(int in, int out, off_t size, bool& changed) {
   if (bytes == nullptr) {
     return Result::from_errno(ENOMEM).on(Side::source);
   }
-  const ssize_t first = read_start(in, bytes, length + 1);
-  if (first < 0) {
-    return errno_result().on(Side::source);
+  std::size_t first = 0;
+  if (Result read = read_start(in, bytes, length + 1, first); !read.ok()) {
+    return std::move(read).on(Side::source);
   }
-  changed = first != size;
+  changed = first != length;
   if (Result wrote = changed ? Result{} : write_all(out, bytes, length, 0); !wrote.ok()) {
     return wrote;
   }
-  const ssize_t second = changed ? 0 : read_start(in, bytes + length + 1, length + 1);
-  if (second < 0) {
-    return errno_result().on(Side::source);
+  std::size_t second = 0;
+  if (Result read = changed ? Result{} : read_start(in, bytes + length + 1, length + 1, second);
+      !read.ok()) {
+    return std::move(read).on(Side::source);
   }
-  changed = changed || second != size || std::memcmp(bytes, bytes + length + 1, length) != 0;
+  changed = changed || second != length || std::memcmp(bytes, bytes + length + 1, length) != 0;
   return {};
 }
 
 /// The size, modification time and change time of `in` in `source`, as the file system has
 /// them now (a FUSE server is asked, not the kernel's cache of its answers, whose times differ).
-bool stamp(int in, struct stat& source) {
+Result stamp(int in, struct stat& source) {
   struct statx now;
   if (statx(in, "", AT_EMPTY_PATH | AT_STATX_FORCE_SYNC, STATX_SIZE | STATX_MTIME | STATX_CTIME,
             &now) != 0) {
-    return false;
+    return errno_result();
   }
   source.st_size = static_cast<off_t>(now.stx_size);
   source.st_mtim = {now.stx_mtime.tv_sec, now.stx_mtime.tv_nsec};
   source.st_ctim = {now.stx_ctime.tv_sec, now.stx_ctime.tv_nsec};
-  return true;
+  return {};
 }
 
 /// Copies the source `in` into `out` and checks that no one wrote it meanwhile: its size and
@@ -178,8 +178,8 @@ bool stamp(int in, struct stat& source) {
 /// `changed` where it was written.
 Result copy_once(int in, struct stat& source, int out, bool& changed) {
   changed = false;
-  if (!stamp(in, source)) {
-    return errno_result().on(Side::source);
+  if (Result stamped = stamp(in, source); !stamped.ok()) {
+    return std::move(stamped).on(Side::source);
   }
   struct statfs where;
   const bool compared = source.st_size <= kComparedMost && fstatfs(in, &where) == 0 &&
@@ -187,8 +187,8 @@ Result copy_once(int in, struct stat& source, int out, bool& changed) {
   const struct stat before = source;
   Result result = compared ? copy_small(in, out, source.st_size, changed)
                            : copy_data(in, out, source.st_size, changed);
-  if (result.ok() && !stamp(in, source)) {
-    result = errno_result().on(Side::source);
+  if (result.ok()) {
+    result = stamp(in, source).on(Side::source);
   }
   changed = changed || source.st_size != before.st_size ||
             source.st_mtim.tv_sec != before.st_mtim.tv_sec ||

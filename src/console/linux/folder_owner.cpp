@@ -35,9 +35,9 @@ Result become_folder_owner() {
   // Looked at as the kernel holds it: a FUSE server of another user's, stopped, is not asked.
   struct stat folder;
   std::uint64_t mount;
-  if (!look_at(AT_FDCWD, ".", folder, mount)) {
-    return Result::failure(errno, std::string("sk-backup: cannot tell who owns this folder: ") +
-                                      std::strerror(errno) + kNothingDone);
+  if (Result looked = look_at(AT_FDCWD, ".", folder, mount); !looked.ok()) {
+    return Result::failure(looked.error(), "sk-backup: cannot tell who owns this folder: " +
+                                               looked.text() + kNothingDone);
   }
   if (folder.st_uid == 0) {
     return {};

@@ -80,11 +80,11 @@ bool find_mount(std::string_view text, std::uint64_t id, Mount& mount) {
 
 }  // namespace
 
-bool look_at(int folder, const char* name, struct stat& st, std::uint64_t& mount) {
+Result look_at(int folder, const char* name, struct stat& st, std::uint64_t& mount) {
   struct statx about;
   const int flags = AT_SYMLINK_NOFOLLOW | AT_STATX_DONT_SYNC | (*name == '\0' ? AT_EMPTY_PATH : 0);
   if (statx(folder, name, flags, STATX_BASIC_STATS | STATX_MNT_ID, &about) != 0) {
-    return false;
+    return errno_result();
   }
   st = {};
   st.st_dev = makedev(about.stx_dev_major, about.stx_dev_minor);
@@ -101,7 +101,7 @@ bool look_at(int folder, const char* name, struct stat& st, std::uint64_t& mount
   st.st_mtim = {about.stx_mtime.tv_sec, about.stx_mtime.tv_nsec};
   st.st_ctim = {about.stx_ctime.tv_sec, about.stx_ctime.tv_nsec};
   mount = (about.stx_mask & STATX_MNT_ID) != 0 ? about.stx_mnt_id : 0;
-  return true;
+  return {};
 }
 
 Result check_mount(std::uint64_t id, const std::string& shown, uid_t user) {

@@ -20,8 +20,8 @@ namespace linux_shell {
 
 /// The status of `name` in the folder `folder` (of `folder` itself for ""), not following a
 /// link, as the kernel holds it, and the id of the mount it is on in `mount` (0 where the kernel
-/// cannot tell). False, with errno set, where there is no such entry.
-bool look_at(int folder, const char* name, struct stat& st, std::uint64_t& mount);
+/// cannot tell). Fails where there is no such entry.
+Result look_at(int folder, const char* name, struct stat& st, std::uint64_t& mount);
 
 /// Refuses an entry (named `shown` in a report) on the mount `mount`: the kernel's files (proc,
 /// sysfs), or a FUSE mount of a user other than `user` (the one the program runs as) and root.

@@ -132,13 +132,15 @@ Result start_at(const char* path, const std::string& shown, const Walk& walk, Fd
   struct stat st;
   std::uint64_t mount;
   const Here start{};
-  const int kept = look_at(AT_FDCWD, path, st, mount) ? kept_handle(start, path, st, mount) : -1;
+  const int kept =
+      look_at(AT_FDCWD, path, st, mount).ok() ? kept_handle(start, path, st, mount) : -1;
   if (kept >= 0) {
     folder = Fd::lent(kept);
   } else {
     folder.reset(open(path, O_PATH | O_DIRECTORY | O_CLOEXEC));
-    if (!folder || !look_at(folder.get(), "", st, mount)) {
-      return errno_result();
+    if (Result looked = folder ? look_at(folder.get(), "", st, mount) : errno_result();
+        !looked.ok()) {
+      return looked;
     }
   }
   if (Result checked = check_mount(mount, shown, walk.user); !checked.ok()) {
@@ -176,38 +178,32 @@ Result walk_from(Fd folder, Here& here, std::string folder_shown, std::string_vi
 /// its `name`, status `st` and `mount`. A `last` entry that is no link and on the folder's
 /// mount is only looked at: whoever uses it opens it by name and checks that it is that file.
 /// Every other entry gets a handle in `entry` (a kept one where the entry is that kept folder),
-/// so that what is checked is what is used next. False, with errno set, where there is none.
-bool find(const Fd& folder, const Here& here, std::string_view written_name, bool written,
-          bool last, std::string& name, Fd& entry, struct stat& st, std::uint64_t& mount) {
-  const auto look = [&] {
+/// so that what is checked is what is used next. Fails (ENOENT) where there is none.
+Result find(const Fd& folder, const Here& here, std::string_view written_name, bool written,
+            bool last, std::string& name, Fd& entry, struct stat& st, std::uint64_t& mount) {
+  const auto look = [&]() -> Result {
     if (last || g_kept_count > 0) {
-      if (!look_at(folder.get(), name.c_str(), st, mount)) {
-        return false;
+      if (Result looked = look_at(folder.get(), name.c_str(), st, mount); !looked.ok()) {
+        return looked;
       }
       if (last && !S_ISLNK(st.st_mode) && st.st_dev == here.device && mount == here.mount) {
-        return true;
+        return {};
       }
       if (const int kept = last ? -1 : kept_handle(here, name.c_str(), st, mount); kept >= 0) {
         entry = Fd::lent(kept);
-        return true;
+        return {};
       }
     }
     entry.reset(openat(folder.get(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
-    return entry && look_at(entry.get(), "", st, mount);
+    return entry ? look_at(entry.get(), "", st, mount) : errno_result();
   };
   name = written_name;
-  if (look()) {
-    return true;
-  }
-  if (errno != ENOENT || !written) {
-    return false;
+  Result found = look();
+  if (found.ok() || found.error() != ENOENT || !written) {
+    return found;
   }
   name = find_entry(folder.get(), written_name);
-  if (name == written_name) {
-    errno = ENOENT;
-    return false;
-  }
-  return look();
+  return name == written_name ? found : look();
 }
 
 /// Follows the link `entry` (whose status is `st`) found in `folder`, reached as `here`, as
@@ -282,9 +278,10 @@ Result walk_from(Fd folder, Here& here, std::string folder_shown, std::string_vi
     Fd entry;
     struct stat st;
     std::uint64_t mount = 0;
-    if (!find(folder, here, names[i].first, written, last, name, entry, st, mount)) {
-      if (errno != ENOENT || !last) {
-        return errno_result();
+    if (Result found = find(folder, here, names[i].first, written, last, name, entry, st, mount);
+        !found.ok()) {
+      if (found.error() != ENOENT || !last) {
+        return found;
       }
       place = {std::move(folder), name, false, {}, shown, folder_shown};
       return {};
@@ -313,8 +310,9 @@ Result walk_from(Fd folder, Here& here, std::string folder_shown, std::string_vi
       }
       entry.reset(openat(through.folder.get(), through.name.c_str(),
                          O_PATH | O_NOFOLLOW | O_DIRECTORY | O_CLOEXEC));
-      if (!entry || !look_at(entry.get(), "", st, mount)) {
-        return errno_result();
+      if (Result looked = entry ? look_at(entry.get(), "", st, mount) : errno_result();
+          !looked.ok()) {
+        return looked;
       }
       if (mount != landed.mount) {
         if (Result checked = check_mount(mount, shown, walk.user); !checked.ok()) {
@@ -348,8 +346,8 @@ Result walk_from(Fd folder, Here& here, std::string folder_shown, std::string_vi
   // No name at all: the folder itself, as "." in it.
   struct stat st;
   std::uint64_t mount;
-  if (!look_at(folder.get(), "", st, mount)) {
-    return errno_result();
+  if (Result looked = look_at(folder.get(), "", st, mount); !looked.ok()) {
+    return looked;
   }
   place = {std::move(folder), ".", true, st, folder_shown, folder_shown};
   return {};
