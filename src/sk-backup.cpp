@@ -1,9 +1,9 @@
 // sk-backup: keeps a safety copy of Skulvane's three settings files and puts them back.
 // Start it in the game's base folder, the one that holds System.
 
-#include "console/console.hpp"
-#include "console/shell.hpp"
-#include "menu.hpp"
+#include "dialogue/console.hpp"
+#include "dialogue/menu.hpp"
+#include "shell/shell.hpp"
 
 int main() {
   // A closed standard stream is opened on the null device first, so that no file opened later

@@ -12,7 +12,7 @@
 #include <string_view>
 
 #include "check.hpp"
-#include "console/console.hpp"
+#include "dialogue/console.hpp"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <string_view>
 
 #include "check.hpp"
-#include "console/linux/command_line.hpp"
+#include "shell/linux/command_line.hpp"
 
 namespace {
 

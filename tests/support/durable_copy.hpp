@@ -1,4 +1,4 @@
-// The fixture of the tests of copy (tests/linux/): a scratch folder to run command lines in,
+// The fixture of the tests of copy (tests/shell/linux/): a scratch folder to run command lines in,
 // a table of copies of one file onto targets, each run in a child that may first become a
 // player or have a call refused, and what those tests set up alike: an ACL that denies a group,
 // and the refusal of a link by a run that stays root.
@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "console/linux/recovery_copy.hpp"
+#include "shell/linux/recovery_copy.hpp"
 #include "support/refusals.hpp"
 #include "support/scratch_shell.hpp"
 #include "support/setup.hpp"

@@ -13,7 +13,7 @@
 #include <set>
 #include <string>
 
-#include "console/shell.hpp"
+#include "shell/shell.hpp"
 #include "support/files.hpp"
 #include "support/scratch.hpp"
 
