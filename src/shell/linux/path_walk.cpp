@@ -1,7 +1,6 @@
 #include "shell/linux/path_walk.hpp"
 
 #include <fcntl.h>
-#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +10,7 @@
 #include <vector>
 
 #include "shell/linux/folder_writers.hpp"
+#include "shell/linux/kept_folders.hpp"
 #include "shell/linux/mounts.hpp"
 #include "shell/linux/user_database.hpp"
 #include "shell/linux/windows_names.hpp"
@@ -37,69 +37,6 @@ struct Here {
   std::uint64_t mount = 0;
   Writers writers;
 };
-
-// Folders' handles kept from one walk to the next, so that a session's copies do not open the
-// same folders again for each copy. A kept handle is used only where a statx of the name, in
-// the folder it was found in (or of the path a walk starts from), gives that very folder on that
-// very mount now: then it is what an open would give. Every check is made again on that fresh
-// status. Only on a mount that the kernel answers for (never FUSE, whose servers choose their
-// inode numbers), and the kept handle holds its folder, so that its inode number cannot pass to
-// another. Never closed while the program runs: a Place borrows them. A child process forgets
-// them (its descriptors are its own business: it may close them all).
-struct Kept {
-  int fd;        // O_PATH
-  int readable;  // O_RDONLY, opened at the first flush; -1 until then
-  dev_t device;  // the folder's own
-  ino_t inode;
-  std::uint64_t mount;
-  dev_t parent_device;  // the folder it was found in; 0 for a folder a walk starts from
-  ino_t parent_inode;
-  char name[NAME_MAX + 1];  // its name there, or the path a walk starts from
-};
-constexpr int kMostKept = 16;
-Kept g_kept[kMostKept];
-int g_kept_count = 0;
-
-extern "C" void forget_kept() {
-  g_kept_count = 0;
-}
-
-/// The kept handle of the folder found as `name` in the folder `parent` (0 for a path to start
-/// from) with the status `st` on `mount`; -1 where none is kept.
-int kept_handle(const Here& parent, const char* name, const struct stat& st, std::uint64_t mount) {
-  if (!S_ISDIR(st.st_mode)) {
-    return -1;
-  }
-  for (int i = 0; i < g_kept_count; ++i) {
-    const Kept& kept = g_kept[i];
-    if (kept.device == st.st_dev && kept.inode == st.st_ino && kept.mount == mount &&
-        kept.parent_device == parent.device && kept.parent_inode == parent.inode &&
-        std::strcmp(kept.name, name) == 0) {
-      return kept.fd;
-    }
-  }
-  return -1;
-}
-
-/// Keeps `folder`, a fresh handle found as kept_handle() says, where there is room and its
-/// mount allows: `folder` is then lent by the kept ones.
-void keep(Fd& folder, const Here& parent, const char* name, const struct stat& st,
-          std::uint64_t mount) {
-  static const bool forgotten_in_children = pthread_atfork(nullptr, nullptr, forget_kept) == 0;
-  if (!forgotten_in_children || g_kept_count == kMostKept || !S_ISDIR(st.st_mode) ||
-      std::strlen(name) > NAME_MAX || !known_and_not_fuse(mount)) {
-    return;
-  }
-  for (int i = 0; i < g_kept_count; ++i) {
-    if (g_kept[i].fd == folder.get()) {
-      return;  // kept already
-    }
-  }
-  Kept& kept = g_kept[g_kept_count++];
-  kept = {folder.release(), -1, st.st_dev, st.st_ino, mount, parent.device, parent.inode, {}};
-  std::strcpy(kept.name, name);
-  folder = Fd::lent(kept.fd);
-}
 
 /// For a run that stays root, refuses a folder (whose status is `st`) that anyone but root may
 /// write; for any other run, notes in `here` who else may write it, unless a folder before it
@@ -131,9 +68,8 @@ Result start_at(const char* path, const std::string& shown, const Walk& walk, Fd
                 Here& here) {
   struct stat st;
   std::uint64_t mount;
-  const Here start{};
-  const int kept =
-      look_at(AT_FDCWD, path, st, mount).ok() ? kept_handle(start, path, st, mount) : -1;
+  const FoundIn start{0, 0, path};
+  const int kept = look_at(AT_FDCWD, path, st, mount).ok() ? kept_folder(start, st, mount) : -1;
   if (kept >= 0) {
     folder = Fd::lent(kept);
   } else {
@@ -147,7 +83,7 @@ Result start_at(const char* path, const std::string& shown, const Walk& walk, Fd
     return checked;
   }
   if (kept < 0) {
-    keep(folder, start, path, st, mount);
+    keep_folder(folder, start, st, mount);
   }
   here = {st.st_dev, st.st_ino, mount, {}};
   return check_folder(folder.get(), st, shown, walk, here);
@@ -182,14 +118,16 @@ Result walk_from(Fd folder, Here& here, std::string folder_shown, std::string_vi
 Result find(const Fd& folder, const Here& here, std::string_view written_name, bool written,
             bool last, std::string& name, Fd& entry, struct stat& st, std::uint64_t& mount) {
   const auto look = [&]() -> Result {
-    if (last || g_kept_count > 0) {
+    if (last || any_folder_kept()) {
       if (Result looked = look_at(folder.get(), name.c_str(), st, mount); !looked.ok()) {
         return looked;
       }
       if (last && !S_ISLNK(st.st_mode) && st.st_dev == here.device && mount == here.mount) {
         return {};
       }
-      if (const int kept = last ? -1 : kept_handle(here, name.c_str(), st, mount); kept >= 0) {
+      if (const int kept =
+              last ? -1 : kept_folder({here.device, here.inode, name.c_str()}, st, mount);
+          kept >= 0) {
         entry = Fd::lent(kept);
         return {};
       }
@@ -335,7 +273,7 @@ Result walk_from(Fd folder, Here& here, std::string folder_shown, std::string_vi
       return checked;
     }
     if (!through_link) {
-      keep(entry, here, name.c_str(), st, mount);
+      keep_folder(entry, {here.device, here.inode, name.c_str()}, st, mount);
     }
     folder = std::move(entry);
     here.device = st.st_dev;
@@ -369,19 +307,9 @@ Result walk(std::string_view written, Walking walking, Place& place) {
 
 Result flush_folder_of(const Place& place, int file) {
   Fd opened;
-  int readable = -1;
-  bool kept_folder = false;
-  for (int i = 0; i < g_kept_count && !kept_folder; ++i) {
-    Kept& kept = g_kept[i];
-    if (kept.fd == place.folder.get()) {
-      if (kept.readable < 0) {
-        kept.readable = openat(kept.fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-      }
-      readable = kept.readable;
-      kept_folder = true;
-    }
-  }
-  if (!kept_folder) {
+  bool kept = false;
+  int readable = kept_readable(place.folder.get(), kept);
+  if (!kept) {
     opened.reset(openat(place.folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     readable = opened.get();
   }
