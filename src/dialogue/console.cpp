@@ -3,20 +3,15 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <ios>
-#include <istream>
-#include <streambuf>
+
+#include "dialogue/answer_words.hpp"
 
 namespace console {
 
 namespace {
 
-bool is_blank(int c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
 CommandRunner g_run = nullptr;
-std::istream* g_answers = nullptr;
+AnswerSource g_source = nullptr;
 bool g_input_ended = false;
 
 /// Standard input read through the C library's buffer, which a pause on a terminal bypasses:
@@ -43,41 +38,6 @@ struct StandardInput {
   }
 };
 
-/// A stream's buffer, as read_answer(std::istream&) reads it.
-struct StreamInput {
-  std::streambuf* buffer;
-  int first() {
-    return buffer->sgetc();
-  }
-  int next() {
-    return buffer->snextc();
-  }
-  void leave(int) {}  // sgetc and snextc leave the byte they give in the buffer
-};
-
-/// One word of `input` into `answer`, by the rules of read_answer(); `ended` where the input
-/// ended. A read that throws leaves in `answer` the word read so far.
-template <typename Input>
-void read_word(Input& input, Answer& answer, bool& ended) {
-  int c = input.first();
-  while (c != EOF && is_blank(c)) {
-    c = input.next();
-  }
-  while (c != EOF && !is_blank(c)) {
-    if (answer.length < kAnswerCapacity) {
-      answer.text[answer.length++] = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-    } else {
-      answer.over_long = true;
-    }
-    c = input.next();
-  }
-  if (c == EOF) {
-    ended = true;
-  } else {
-    input.leave(c);
-  }
-}
-
 }  // namespace
 
 void start(CommandRunner run) {
@@ -89,8 +49,8 @@ void start(CommandRunner run) {
   std::setvbuf(stderr, nullptr, _IONBF, 0);
 }
 
-void read_answers_from(std::istream* in) {
-  g_answers = in;
+void answer_from(AnswerSource source) {
+  g_source = source;
 }
 
 void run_command(const char* line) {
@@ -106,32 +66,9 @@ void end_line() {
   std::fputc('\n', stdout);
 }
 
-Answer read_answer(std::istream& in) {
-  std::fflush(stdout);
-  // Once the input has ended, it stays ended, even where a terminal would accept more.
-  if (!in.good()) {
-    return {};
-  }
-  static_assert(std::char_traits<char>::eof() == EOF);
-  StreamInput input{in.rdbuf()};
-  bool ended = false;
-  Answer answer{};
-  // A file buffer reports a failed read (no standard input at all, a folder given as input) by
-  // throwing: the input has ended there, and the word read so far is the answer.
-  try {
-    read_word(input, answer, ended);
-  } catch (const std::ios_base::failure&) {
-    in.setstate(std::ios_base::badbit);
-  }
-  if (ended) {
-    in.setstate(std::ios_base::eofbit);
-  }
-  return answer;
-}
-
 Answer read_answer() {
-  if (g_answers != nullptr) {
-    return read_answer(*g_answers);
+  if (g_source != nullptr) {
+    return g_source();
   }
   std::fflush(stdout);
   // A failed read (a folder given as input) ends the input as its end does.

@@ -32,6 +32,32 @@ ProcPath proc_path(int fd) {
   return path;
 }
 
+Result read_file(const char* path, std::string& text) {
+  text.clear();
+  const Fd file(open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY));
+  if (!file) {
+    return errno_result();
+  }
+  // Grown only when full, so that a small file takes one allocation.
+  std::size_t used = 0;
+  for (text.resize(4096);; text.resize(2 * text.size())) {
+    ssize_t got = 1;
+    while (used < text.size() && got != 0) {
+      got = read(file.get(), text.data() + used, text.size() - used);
+      if (got < 0 && errno != EINTR) {
+        const Result failed = errno_result();
+        text.clear();
+        return failed;
+      }
+      used += static_cast<std::size_t>(got > 0 ? got : 0);
+    }
+    if (got == 0) {
+      text.resize(used);
+      return {};
+    }
+  }
+}
+
 Result write_all(int fd, const char* bytes, std::size_t size, off_t at) {
   for (std::size_t done = 0; done < size;) {
     const ssize_t wrote = pwrite(fd, bytes + done, size - done, at + static_cast<off_t>(done));

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstddef>
+#include <string>
 #include <utility>
 
 #include "shell/linux/result.hpp"
@@ -87,6 +88,11 @@ struct ProcPath {
   char text[32];
 };
 ProcPath proc_path(int fd);
+
+/// Reads the whole of the file at `path` into `text` (replacing what it held): for the small
+/// files of the system (/etc/passwd, /proc/self/mountinfo), read straight into the string, with
+/// no buffer on the stack.
+Result read_file(const char* path, std::string& text);
 
 /// Writes all of the `size` bytes at `bytes` into `fd` at the offset `at`, again after EINTR and
 /// a short write; a write that takes nothing is a failure (EIO), never tried for ever. Allocates

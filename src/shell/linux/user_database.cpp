@@ -2,8 +2,9 @@
 
 #include <algorithm>
 #include <charconv>
-#include <fstream>
 #include <string_view>
+
+#include "shell/linux/files.hpp"
 
 namespace linux_shell {
 
@@ -33,10 +34,13 @@ bool parse_id(std::string_view text, Id& id) {
 /// of NIS name none. Stops where `take` returns true.
 template <typename Take>
 void each_line(const char* file, Take take) {
-  std::ifstream in(file);
-  std::string line;
-  while (std::getline(in, line)) {
-    std::string_view entry(line.c_str());
+  std::string text;
+  (void)read_file(file, text);  // a file that cannot be read holds no one
+  for (std::string_view rest(text); !rest.empty();) {
+    const std::size_t end = rest.find('\n');
+    std::string_view entry = rest.substr(0, end);
+    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+    entry = entry.substr(0, entry.find('\0'));
     const std::size_t start = entry.find_first_not_of(" \t\n\v\f\r");  // isspace()
     if (start == std::string_view::npos) {
       continue;
