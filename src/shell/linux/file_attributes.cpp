@@ -21,15 +21,28 @@ bool absent(int error) {
   return error == ENODATA || error == ENOTSUP || error == EOPNOTSUPP;
 }
 
-/// The attribute `name` of the file at `path` (a /proc/self/fd path), read whole into `value`.
-Result read_attribute(const char* path, const char* name, std::string& value) {
+/// A file whose attributes are read: through its descriptor `fd`, or, where `path` is given,
+/// through that path (the /proc/self/fd path of a descriptor opened O_PATH, which the f* calls
+/// do not take).
+struct Holder {
+  int fd;
+  const char* path;
+};
+
+ssize_t get_attribute(const Holder& file, const char* name, void* value, std::size_t size) {
+  return file.path != nullptr ? getxattr(file.path, name, value, size)
+                              : fgetxattr(file.fd, name, value, size);
+}
+
+/// The attribute `name` of `file`, read whole into `value`.
+Result read_attribute(const Holder& file, const char* name, std::string& value) {
   for (int tries = 0; tries < 4; ++tries) {
-    const ssize_t size = getxattr(path, name, nullptr, 0);
+    const ssize_t size = get_attribute(file, name, nullptr, 0);
     if (size < 0) {
       return errno_result();
     }
     value.resize(static_cast<std::size_t>(size));
-    const ssize_t got = getxattr(path, name, value.data(), value.size());
+    const ssize_t got = get_attribute(file, name, value.data(), value.size());
     if (got >= 0) {
       value.resize(static_cast<std::size_t>(got));
       return {};
@@ -51,10 +64,10 @@ mode_t process_umask() {
   return mask;
 }
 
-/// The access ACL of the file at `path` in `acl`, and in `has` whether it has one (where it has
-/// none, `acl` is empty).
-Result read_acl(const char* path, std::string& acl, bool& has) {
-  Result read = read_attribute(path, kAccessAcl, acl);
+/// The access ACL of `file` in `acl`, and in `has` whether it has one (where it has none, `acl`
+/// is empty).
+Result read_acl(const Holder& file, std::string& acl, bool& has) {
+  Result read = read_attribute(file, kAccessAcl, acl);
   has = read.ok();
   if (!has) {
     acl.clear();
@@ -62,13 +75,13 @@ Result read_acl(const char* path, std::string& acl, bool& has) {
   return has || absent(read.error()) ? Result{} : read;
 }
 
-/// Whether the new file `fd`, at `own`, grants no one more than a target with the permission
-/// bits `bits` and no ACL: it has no ACL either, and no bit the target lacked.
-bool grants_no_more(int fd, const char* own, mode_t bits) {
+/// Whether the new file `fd` grants no one more than a target with the permission bits `bits`
+/// and no ACL: it has no ACL either, and no bit the target lacked.
+bool grants_no_more(int fd, mode_t bits) {
   std::string acl;
   bool has = false;
   struct stat st;
-  return read_acl(own, acl, has).ok() && !has && fstat(fd, &st) == 0 &&
+  return read_acl({fd, nullptr}, acl, has).ok() && !has && fstat(fd, &st) == 0 &&
          (st.st_mode & 0777 & ~bits) == 0;
 }
 
@@ -77,13 +90,13 @@ bool grants_no_more(int fd, const char* own, mode_t bits) {
 /// that the file system refuses fails the copy only where the copy, read back, is not as the
 /// target and may grant more than it did (NTFS refuses to remove an ACL that is not there).
 Result take_acl_and_attributes(int fd, const char* path, mode_t bits) {
-  const ProcPath own_path = proc_path(fd);
-  const char* const own = own_path.text;
+  const Holder target{-1, path};
+  const Holder own{fd, nullptr};
   std::string acl;
   std::string made;
   bool has = false;
   bool made_has = false;
-  if (Result read = read_acl(path, acl, has); !read.ok()) {
+  if (Result read = read_acl(target, acl, has); !read.ok()) {
     return Result::failure(read.error(), "its ACL could not be read: " + read.text());
   }
   if (!read_acl(own, made, made_has).ok() || has != made_has || acl != made) {
@@ -94,21 +107,26 @@ Result take_acl_and_attributes(int fd, const char* path, mode_t bits) {
     bool now_has = false;
     const bool read_back = refused != 0 && read_acl(own, made, now_has).ok();
     if (refused != 0 && !(read_back && now_has == has && made == acl) &&
-        (has || !grants_no_more(fd, own, bits))) {
+        (has || !grants_no_more(fd, bits))) {
       return Result::failure(refused, std::string(has ? "its ACL could not be kept: "
                                                       : "the folder's default ACL could not be "
                                                         "taken off the copy: ") +
                                           std::strerror(refused));
     }
   }
-  std::string names(4096, '\0');
-  const ssize_t length = listxattr(path, names.data(), names.size());
+  // Most files have no attribute to list: asked for the size first, they need no buffer.
+  std::string names;
+  ssize_t length = listxattr(path, nullptr, 0);
+  if (length > 0) {
+    names.resize(static_cast<std::size_t>(length) + 1);
+    length = listxattr(path, names.data(), names.size() - 1);
+  }
   for (std::size_t at = 0; length > 0 && at < static_cast<std::size_t>(length);) {
     const std::string name(names.c_str() + at);
     at += name.size() + 1;
     std::string value;
     if (std::string_view(name).starts_with("user.") &&
-        read_attribute(path, name.c_str(), value).ok() &&
+        read_attribute(target, name.c_str(), value).ok() &&
         fsetxattr(fd, name.c_str(), value.data(), value.size(), 0) != 0) {
       // Best effort: a file system without user attributes loses nothing that protects a file.
     }
