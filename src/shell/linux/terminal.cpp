@@ -139,10 +139,18 @@ bool wait_for_input(const sigset_t& stop_allowed) {
   return ppoll(&wanted, 1, nullptr, &stop_allowed) >= 0 || errno != EINTR;
 }
 
+/// Whether the standard stream `fd` (standard input or output) is a terminal, asked once: the
+/// program never replaces its standard streams once it runs.
+bool is_terminal(int fd) {
+  static const bool input = isatty(STDIN_FILENO) != 0;
+  static const bool output = isatty(STDOUT_FILENO) != 0;
+  return fd == STDIN_FILENO ? input : output;
+}
+
 }  // namespace
 
 void clear_terminal() {
-  if (isatty(STDOUT_FILENO) != 0) {
+  if (is_terminal(STDOUT_FILENO)) {
     // Home, clear the screen, clear the scrollback.
     std::fputs("\x1b[H\x1b[2J\x1b[3J", stdout);
   } else {
@@ -152,7 +160,7 @@ void clear_terminal() {
 }
 
 void wait_for_key() {
-  if (isatty(STDIN_FILENO) == 0) {
+  if (!is_terminal(STDIN_FILENO)) {
     show_pause_prompt();
     end_pause_line();
     return;

@@ -79,7 +79,7 @@ bool each_member(std::string_view line, Each each) {
 std::string name_of(const char* file, unsigned long id, const std::string& kind) {
   std::string name = (kind.empty() ? "" : kind + " ") + std::to_string(id);
   each_line(file, [&](std::string_view line) {
-    unsigned long found;
+    unsigned long found = 0;
     if (parse_id(field(line, 2), found) && found == id && !field(line, 0).empty()) {
       name = field(line, 0);
       return true;
@@ -94,8 +94,8 @@ std::string name_of(const char* file, unsigned long id, const std::string& kind)
 bool find_account(uid_t uid, Account& account, const char* passwd_file) {
   bool found = false;
   each_line(passwd_file, [&](std::string_view line) {
-    uid_t id;
-    gid_t group;
+    uid_t id = 0;
+    gid_t group = 0;
     if (parse_id(field(line, 2), id) && id == uid && parse_id(field(line, 3), group) &&
         !field(line, 0).empty()) {
       account = {std::string(field(line, 0)), group};
@@ -109,7 +109,7 @@ bool find_account(uid_t uid, Account& account, const char* passwd_file) {
 std::vector<gid_t> groups_of(const Account& account, const char* group_file) {
   std::vector<gid_t> groups{account.group};
   each_line(group_file, [&](std::string_view line) {
-    gid_t id;
+    gid_t id = 0;
     if (field(line, 0).empty() || !parse_id(field(line, 2), id) ||
         !each_member(line, [&](std::string_view member) { return member == account.name; })) {
       return false;
@@ -130,7 +130,7 @@ bool is_private_group(uid_t uid, gid_t gid, const char* passwd_file, const char*
   bool named = false;
   bool shared = false;
   each_line(group_file, [&](std::string_view line) {
-    gid_t id;
+    gid_t id = 0;
     if (!parse_id(field(line, 2), id)) {
       shared = true;  // a line glibc may read otherwise: any group, with any members
     } else if (id == gid) {
@@ -141,7 +141,7 @@ bool is_private_group(uid_t uid, gid_t gid, const char* passwd_file, const char*
     return shared;
   });
   each_line(passwd_file, [&](std::string_view line) {
-    gid_t group;
+    gid_t group = 0;
     // A line whose group cannot be read may be an account of that group: it shares it.
     shared = shared || (field(line, 2) != std::to_string(uid) &&
                         (!parse_id(field(line, 3), group) || group == gid));
@@ -161,7 +161,7 @@ std::string group_name(gid_t gid) {
 std::string home_of(uid_t uid, const char* passwd_file) {
   std::string home;
   each_line(passwd_file, [&](std::string_view line) {
-    uid_t id;
+    uid_t id = 0;
     if (parse_id(field(line, 2), id) && id == uid) {
       home = field(line, 5);
       return true;
