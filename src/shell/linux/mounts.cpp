@@ -1,11 +1,14 @@
 #include "shell/linux/mounts.hpp"
 
 #include <fcntl.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdlib>
+#include <cstring>
 #include <string_view>
 #include <vector>
 
@@ -29,6 +32,71 @@ struct Mount {
   std::string type;  ///< "ext4", "fuse.sshfs", "fuseblk", ...
   long owner = -1;   ///< a FUSE mount's user ("user_id="); -1 where it has none
 };
+
+// statmount (Linux 6.8) tells a mount's type and its mountinfo id in one call, by the mount's
+// unique id (statx's STATX_MNT_ID_UNIQUE), where a read of mountinfo makes the kernel write out
+// every mount. Declared here, as the C library's headers may not have it yet; its number is the
+// same on every architecture.
+constexpr long kStatmountCall = 457;
+constexpr unsigned kStatxUniqueMountId = 0x4000;
+constexpr std::uint64_t kMountBasics = 0x2;  // STATMOUNT_MNT_BASIC
+constexpr std::uint64_t kMountType = 0x20;   // STATMOUNT_FS_TYPE
+
+struct MountRequest {  // struct mnt_id_req, its first version
+  std::uint32_t size;
+  std::uint32_t spare;
+  std::uint64_t id;
+  std::uint64_t wanted;
+};
+
+struct MountStatus {  // the start of struct statmount, then room for its strings
+  std::uint32_t size;
+  std::uint32_t options;
+  std::uint64_t mask;
+  std::uint32_t device_major;
+  std::uint32_t device_minor;
+  std::uint64_t magic;
+  std::uint32_t flags;
+  std::uint32_t type;  // where its name starts in `strings`
+  std::uint64_t id;
+  std::uint64_t parent;
+  std::uint32_t mountinfo_id;
+  std::uint32_t mountinfo_parent;
+  std::uint64_t rest[56];
+  char strings[512];
+};
+static_assert(offsetof(MountStatus, type) == 36 && offsetof(MountStatus, mountinfo_id) == 56 &&
+              offsetof(MountStatus, strings) == 512);
+
+/// The type and mountinfo id of the mount whose unique id is `id`; false where statmount cannot
+/// tell them.
+bool stat_mount(std::uint64_t id, std::string& type, std::uint64_t& mountinfo_id) {
+  const MountRequest request{sizeof request, 0, id, kMountBasics | kMountType};
+  MountStatus status;
+  if (syscall(kStatmountCall, &request, &status, sizeof status, 0) != 0 ||
+      (status.mask & (kMountBasics | kMountType)) != (kMountBasics | kMountType) ||
+      status.type >= sizeof status.strings) {
+    return false;
+  }
+  const char* const name = status.strings + status.type;
+  type.assign(name, strnlen(name, sizeof status.strings - status.type));
+  mountinfo_id = status.mountinfo_id;
+  return true;
+}
+
+/// Whether mounts are told by their unique ids and statmount: where the kernel has both and no
+/// filter refuses them (a container's may), else by mountinfo alone. Decided once, on the root.
+bool by_statmount() {
+  static const bool works = [] {
+    struct statx about;
+    std::string type;
+    std::uint64_t mountinfo_id = 0;
+    return statx(AT_FDCWD, "/", AT_STATX_DONT_SYNC, kStatxUniqueMountId, &about) == 0 &&
+           (about.stx_mask & kStatxUniqueMountId) != 0 &&
+           stat_mount(about.stx_mnt_id, type, mountinfo_id);
+  }();
+  return works;
+}
 
 /// The whole of /proc/self/mountinfo; empty where it cannot be read.
 std::string read_mountinfo() {
@@ -72,7 +140,8 @@ bool find_mount(std::string_view text, std::uint64_t id, Mount& mount) {
 Result look_at(int folder, const char* name, struct stat& st, std::uint64_t& mount) {
   struct statx about;
   const int flags = AT_SYMLINK_NOFOLLOW | AT_STATX_DONT_SYNC | (*name == '\0' ? AT_EMPTY_PATH : 0);
-  if (statx(folder, name, flags, STATX_BASIC_STATS | STATX_MNT_ID, &about) != 0) {
+  const unsigned id_kind = by_statmount() ? kStatxUniqueMountId : STATX_MNT_ID;
+  if (statx(folder, name, flags, STATX_BASIC_STATS | id_kind, &about) != 0) {
     return errno_result();
   }
   st = {};
@@ -89,7 +158,7 @@ Result look_at(int folder, const char* name, struct stat& st, std::uint64_t& mou
   st.st_atim = {about.stx_atime.tv_sec, about.stx_atime.tv_nsec};
   st.st_mtim = {about.stx_mtime.tv_sec, about.stx_mtime.tv_nsec};
   st.st_ctim = {about.stx_ctime.tv_sec, about.stx_ctime.tv_nsec};
-  mount = (about.stx_mask & STATX_MNT_ID) != 0 ? about.stx_mnt_id : 0;
+  mount = (about.stx_mask & id_kind) != 0 ? about.stx_mnt_id : 0;
   return {};
 }
 
@@ -102,8 +171,14 @@ Result check_mount(std::uint64_t id, const std::string& shown, uid_t user) {
                              [id](const Allowed& allowed) { return allowed.id == id; })) {
     return {};
   }
+  // Mountinfo is read only where statmount cannot tell the type, or for a FUSE mount's user.
   Mount mount;
-  if (!find_mount(read_mountinfo(), id, mount)) {
+  std::uint64_t mountinfo_id = id;
+  if (by_statmount() && !stat_mount(id, mount.type, mountinfo_id)) {
+    return {};
+  }
+  if ((!by_statmount() || mount.type.starts_with("fuse")) &&
+      !find_mount(read_mountinfo(), mountinfo_id, mount)) {
     return {};
   }
   if (mount.type == "proc" || mount.type == "sysfs") {
