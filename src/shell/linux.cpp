@@ -35,14 +35,14 @@ using namespace linux_shell;
 
 namespace {
 
-/// Writes one whole report line to `stream` in a single write.
+/// Writes one whole report line to `stream`: on standard error (unbuffered) in a single write,
+/// on standard output into its buffer, which goes out with the dialogue's next text.
 void report(std::FILE* stream, std::string_view a, std::string_view b = {}, std::string_view c = {},
             std::string_view d = {}) {
   std::string line;
   line.reserve(a.size() + b.size() + c.size() + d.size() + 1);
   line.append(a).append(b).append(c).append(d).push_back('\n');
   std::fwrite(line.data(), 1, line.size(), stream);
-  std::fflush(stream);
 }
 
 void run_md(std::string_view written) {

@@ -6,7 +6,10 @@
 namespace shell {
 
 /// Runs one fixed command line ("cls", "pause", "md NAME" or "copy SRC DST") and waits until it
-/// is done. Its reports appear on the console in place; its outcome is not returned.
+/// is done. Its reports appear on the console in place: a report on standard output may wait in
+/// its buffer until the dialogue next writes it out (before it reads, runs a command line or
+/// ends); standard output is written out before anything is reported on standard error. Its
+/// outcome is not returned.
 void run_command(const char* line);
 
 /// Opens on the null device each of standard input, output and error that is closed. main()

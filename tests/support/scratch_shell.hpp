@@ -65,11 +65,13 @@ class ShellTest : public support::ScratchTest {
     dup2(err, 2);
     if (prepare == nullptr) {
       run();
+      std::fflush(stdout);  // a report may wait in the buffer for the dialogue's next text
     } else if (const pid_t pid = fork(); pid == 0) {
       close_range(3, ~0u, 0);
       if (prepare()) {
         run();
       }
+      std::fflush(stdout);
       _exit(0);
     } else {
       waitpid(pid, nullptr, 0);

@@ -277,8 +277,8 @@ Result copy_file(std::string_view source_written, std::string_view target_writte
       return asked;
     }
   }
-  const Readers readers = readers_of(in.get(), source);
-  if (in_place && (target.st.st_uid != geteuid() && target.st.st_uid != 0)) {
+  const Readers readers = readers_of(in.get(), source, target.user);
+  if (in_place && (target.st.st_uid != target.user && target.st.st_uid != 0)) {
     return Result::refusal("it belongs to " + user_name(target.st.st_uid) +
                            ", and the folder takes no new file: written in place, it would give "
                            "that user the bytes; it is left as it was");

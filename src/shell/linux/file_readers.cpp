@@ -58,13 +58,14 @@ bool reads_group(const Readers& source, gid_t gid) {
 
 }  // namespace
 
-Readers readers_of(int fd, const struct stat& st) {
+Readers readers_of(int fd, const struct stat& st, uid_t user) {
   Readers readers{st.st_uid,
                   st.st_gid,
                   (st.st_mode & S_IRUSR) != 0,
                   (st.st_mode & S_IRGRP) != 0,
                   (st.st_mode & S_IROTH) != 0,
-                  {}};
+                  {},
+                  user};
   unsigned char acl[4 + 8 * kMostEntries];
   ssize_t size = 0;
   if (!read_acl(fd, acl, size).ok()) {
@@ -91,7 +92,7 @@ Readers readers_of(int fd, const struct stat& st) {
 }
 
 bool reads_user(const Readers& source, uid_t uid) {
-  return uid == 0 || uid == geteuid() || source.others_read ||
+  return uid == 0 || uid == source.user || source.others_read ||
          (uid == source.owner && source.owner_reads) || names(source, kUser, uid);
 }
 

@@ -25,10 +25,11 @@ struct Readers {
   bool group_reads = false;
   bool others_read = false;
   std::vector<std::pair<unsigned, unsigned>> named;  ///< ACL entries (tag, id) that may read
+  uid_t user = 0;  ///< the user the program runs as, who reads the source to copy it
 };
 
-/// Who may read the open file `fd`, whose status is `st`.
-Readers readers_of(int fd, const struct stat& st);
+/// Who may read the open file `fd`, whose status is `st`, read by `user` (the program's user).
+Readers readers_of(int fd, const struct stat& st, uid_t user);
 
 /// Takes the right to read away from the new copy `fd`, by its bits or its ACL entries, from
 /// everyone the copy would let read and `source` does not.

@@ -5,7 +5,8 @@
 #include <sys/vfs.h>
 
 #include <cerrno>
-#include <cstdio>
+#include <charconv>
+#include <cstring>
 
 namespace linux_shell {
 
@@ -27,8 +28,12 @@ long file_system_type(int fd, dev_t device) {
 }
 
 ProcPath proc_path(int fd) {
+  constexpr char kFolder[] = "/proc/self/fd/";
   ProcPath path;
-  std::snprintf(path.text, sizeof path.text, "/proc/self/fd/%d", fd);
+  std::memcpy(path.text, kFolder, sizeof kFolder - 1);
+  char* const end =
+      std::to_chars(path.text + sizeof kFolder - 1, path.text + sizeof path.text - 1, fd).ptr;
+  *end = '\0';
   return path;
 }
 

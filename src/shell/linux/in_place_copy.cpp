@@ -143,7 +143,7 @@ Result must_write_in_place(const Place& target, bool& in_place) {
   if (statx(folder, "", AT_EMPTY_PATH, STATX_MODE | STATX_UID, &st) != 0) {
     return errno_result();
   }
-  const uid_t user = geteuid();
+  const uid_t user = target.user;
   in_place = ((st.stx_mode & S_ISVTX) != 0 && st.stx_uid != user && target.st.st_uid != user) ||
              (st.stx_attributes_mask & st.stx_attributes & STATX_ATTR_APPEND) != 0;
   return {};

@@ -302,7 +302,9 @@ Result walk(std::string_view written, Walking walking, Place& place) {
   if (Result started = start_at(absolute ? "/" : ".", shown, state, start, here); !started.ok()) {
     return started;
   }
-  return walk_from(std::move(start), here, shown, written, "", true, state, place);
+  Result walked = walk_from(std::move(start), here, shown, written, "", true, state, place);
+  place.user = state.user;
+  return walked;
 }
 
 Result flush_folder_of(const Place& place, int file) {

@@ -42,6 +42,7 @@ struct Place {
   struct stat st {};         ///< the entry's status, where it exists
   std::string shown;         ///< how a report names the entry
   std::string folder_shown;  ///< how a report names the folder
+  uid_t user = 0;            ///< the user the walk was made as (the program's effective user)
 };
 
 /// What a name is resolved for: a link to nothing is refused only where it would be written.

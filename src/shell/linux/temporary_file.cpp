@@ -11,7 +11,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 
 #include "shell/linux/fatal_signals.hpp"
@@ -24,9 +23,12 @@ namespace {
 constexpr long kBtrfsMagic = 0x9123683e;
 constexpr int kNameTries = 64;  // fresh names, each a 64-bit random number
 
+/// ".sk-backup-" and `number` in 16 hexadecimal digits.
 std::string name_of_number(std::uint64_t number) {
-  char name[32];
-  std::snprintf(name, sizeof name, ".sk-backup-%016llx", static_cast<unsigned long long>(number));
+  std::string name = ".sk-backup-0000000000000000";
+  for (std::size_t at = name.size(); number != 0; number >>= 4) {
+    name[--at] = "0123456789abcdef"[number & 15];
+  }
   return name;
 }
 

@@ -78,8 +78,10 @@ void take_one_key(int fd) {
   }
 }
 
+constexpr char kPausePrompt[] = "Press any key to continue...";
+
 void show_pause_prompt() {
-  std::fputs("Press any key to continue...", stdout);
+  std::fputs(kPausePrompt, stdout);
   std::fflush(stdout);
 }
 
@@ -150,19 +152,20 @@ bool is_terminal(int fd) {
 }  // namespace
 
 void clear_terminal() {
+  // Written out with the screen that follows, in one write: no blank screen in between.
   if (is_terminal(STDOUT_FILENO)) {
     // Home, clear the screen, clear the scrollback.
     std::fputs("\x1b[H\x1b[2J\x1b[3J", stdout);
   } else {
     std::fputc('\f', stdout);
   }
-  std::fflush(stdout);
 }
 
 void wait_for_key() {
   if (!is_terminal(STDIN_FILENO)) {
-    show_pause_prompt();
-    end_pause_line();
+    // Nothing to wait for: the prompt and its line feed go out with what follows.
+    std::fputs(kPausePrompt, stdout);
+    std::fputc('\n', stdout);
     return;
   }
   // A stop is taken only while the pause waits for its key, never while it changes modes.
