@@ -92,11 +92,24 @@ bool grants_no_more(int fd, mode_t bits) {
 Result take_acl_and_attributes(int fd, const char* path, mode_t bits) {
   const Holder target{-1, path};
   const Holder own{fd, nullptr};
+  // The target's attribute names first: an ACL is one of them, and where it is not listed the
+  // target has none, which is not read (a read of an ACL costs several times the list). Most
+  // files have no attribute at all: asked for the size first, they need no buffer.
+  std::string names;
+  ssize_t length = listxattr(path, nullptr, 0);
+  if (length > 0) {
+    names.resize(static_cast<std::size_t>(length) + 1);
+    length = listxattr(path, names.data(), names.size() - 1);
+  }
+  const std::string_view listed(names.data(), length > 0 ? static_cast<std::size_t>(length) : 0);
+  const bool acl_listed =
+      length < 0 ||
+      listed.find(std::string_view(kAccessAcl, sizeof kAccessAcl)) != std::string_view::npos;
   std::string acl;
   std::string made;
   bool has = false;
   bool made_has = false;
-  if (Result read = read_acl(target, acl, has); !read.ok()) {
+  if (Result read = acl_listed ? read_acl(target, acl, has) : Result{}; !read.ok()) {
     return Result::failure(read.error(), "its ACL could not be read: " + read.text());
   }
   if (!read_acl(own, made, made_has).ok() || has != made_has || acl != made) {
@@ -113,13 +126,6 @@ Result take_acl_and_attributes(int fd, const char* path, mode_t bits) {
                                                         "taken off the copy: ") +
                                           std::strerror(refused));
     }
-  }
-  // Most files have no attribute to list: asked for the size first, they need no buffer.
-  std::string names;
-  ssize_t length = listxattr(path, nullptr, 0);
-  if (length > 0) {
-    names.resize(static_cast<std::size_t>(length) + 1);
-    length = listxattr(path, names.data(), names.size() - 1);
   }
   for (std::size_t at = 0; length > 0 && at < static_cast<std::size_t>(length);) {
     const std::string name(names.c_str() + at);
