@@ -217,6 +217,10 @@ Result replace_file(int in, struct stat& source, const Readers& readers, const P
       continue;
     }
     if (result.ok()) {
+      // The copy's bytes start on their way to the disk now, while its owner, bits, ACL and time
+      // are given; the flush that follows then waits for less. Only a start: the flush is what
+      // makes them durable, and what reports a failure.
+      (void)sync_file_range(temporary.descriptor(), 0, 0, SYNC_FILE_RANGE_WRITE);
       result = finish_copy(temporary.descriptor(), source, readers, target);
     }
     if (result.ok()) {
