@@ -10,19 +10,20 @@
 //      through memory, read a second time. Where SOURCE's size, modification time or change time
 //      (statx, asked of a FUSE server itself) differ after the reading, or the two reads differ,
 //      the bytes are not a state SOURCE held: steps 1 and 2 are made again, four times within
-//      1.3 s, and then the copy is refused as changing ("it changed while it was copied").
-//      A SOURCE that ends before its size is never padded. Then, in this order: the owner and
-//      group of a TARGET that existed, where that owner may read SOURCE; the permission bits (a
-//      TARGET that existed keeps its own, a new file gets SOURCE's less the umask); exactly
-//      TARGET's access ACL (entries that the folder's default ACL gave the new file are
-//      removed) and its user.* attributes (security.* and trusted.* are never copied);
-//      SOURCE's modification time; a flush. Owner, bits and time are best effort, as for cp
-//      (FAT, or a file of another user's, refuses them). No call is made that changes nothing (a
-//      length already right, an ACL already the target's): FUSE drives refuse some. An ACL call
-//      that fails fails the copy only where the copy, read back, is not as the target and may
-//      grant more than it did; a user.* attribute that cannot be set does not. Then the copy's
-//      bits and ACL are narrowed so that it lets no one read it whom SOURCE does not let
-//      (file_readers.hpp): a copy never gives its bytes away.
+//      1.3 s, and then the copy is refused as changing ("it changed while it was copied"). A SOURCE
+//      that ends before its size is never padded. The copy's writeback is started
+//      (sync_file_range), so that the disk works while the rest is given. Then, in this order: the
+//      owner and group of a TARGET that existed, where that owner may read SOURCE; the permission
+//      bits (a TARGET that existed keeps its own, a new file gets SOURCE's less the umask); exactly
+//      TARGET's access ACL (entries that the folder's default ACL gave the new file are removed)
+//      and its user.* attributes (security.* and trusted.* are never copied); SOURCE's modification
+//      time; a flush. Owner, bits and time are best effort, as for cp (FAT, or a file of another
+//      user's, refuses them). No call is made that changes nothing (a length already right, an ACL
+//      already the target's): FUSE drives refuse some. An ACL call that fails fails the copy only
+//      where the copy, read back, is not as the target and may grant more than it did; a user.*
+//      attribute that cannot be set does not. Then the copy's bits and ACL are narrowed so that it
+//      lets no one read it whom SOURCE does not let (file_readers.hpp): a copy never gives its
+//      bytes away.
 //   3. Rename it over TARGET; flush the folder (where the folder cannot be read, the whole file
 //      system: syncfs). "1 file copied." is reported only once that flush returned.
 // Failures: on any failure in 1 and 2, or of the rename, the temporary file is removed and
